@@ -1,0 +1,389 @@
+// Variable expansion of the stand-in host: environment variables, a handful of
+// internal variables and the "%@" functions the plug-in asks for.
+#include "plugin/HostServices.h"
+#include "HostInternal.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+namespace host {
+namespace {
+
+constexpr size_t ExpandCapacity = 8192;  // 8191 units and the terminator
+constexpr size_t EnvCapacity = 32768;
+
+// Output text under construction; never grows past ExpandCapacity - 1.
+struct Text {
+    wchar_t* data = nullptr;
+    size_t length = 0;
+    bool overflow = false;
+
+    Text() : data(static_cast<wchar_t*>(malloc(ExpandCapacity * sizeof(wchar_t)))) {
+        if (data) data[0] = L'\0';
+    }
+    ~Text() { free(data); }
+    Text(const Text&) = delete;
+    Text& operator=(const Text&) = delete;
+
+    void Append(const wchar_t* s, size_t n) {
+        if (overflow) return;
+        if (n > ExpandCapacity - 1 - length) {
+            overflow = true;
+            return;
+        }
+        memcpy(data + length, s, n * sizeof(wchar_t));
+        length += n;
+        data[length] = L'\0';
+    }
+    void Append(const wchar_t* s) { Append(s, wcslen(s)); }
+    void Append(wchar_t ch) { Append(&ch, 1); }
+};
+
+// A heap block freed on every path.
+struct HeapText {
+    wchar_t* data;
+    explicit HeapText(size_t units) : data(static_cast<wchar_t*>(malloc(units * sizeof(wchar_t)))) {
+        if (data) data[0] = L'\0';
+    }
+    ~HeapText() { free(data); }
+    HeapText(const HeapText&) = delete;
+    HeapText& operator=(const HeapText&) = delete;
+};
+
+bool SameText(const wchar_t* a, size_t an, const wchar_t* b) {
+    return CompareStringOrdinal(a, static_cast<int>(an), b, -1, TRUE) == CSTR_EQUAL;
+}
+
+// Settings read from the environment, with their defaults.
+struct Internal {
+    const wchar_t* name;
+    const wchar_t* setting;
+    const wchar_t* fallback;
+};
+const Internal InternalVariables[] = {
+    {L"_4ver", L"BYTORA_HOST_VERSION", L"28.01"},
+    {L"_build", L"BYTORA_HOST_BUILD", L"62"},
+    {L"_transient", L"BYTORA_HOST_TRANSIENT", L"1"},
+    {L"_pipe", L"BYTORA_HOST_PIPE", L"0"},
+    {L"_batch", L"BYTORA_HOST_BATCH", L"0"},
+    {L"_batchname", L"BYTORA_HOST_BATCHNAME", L""},
+    {L"_batchline", L"BYTORA_HOST_BATCHLINE", L"0"},
+};
+
+const Internal* FindInternal(const wchar_t* name, size_t length) {
+    for (const Internal& v : InternalVariables)
+        if (SameText(name, length, v.name)) return &v;
+    return nullptr;
+}
+
+// Appends the value of an internal variable or, failing that, of the
+// environment variable; an undefined name adds nothing. Returns false when the
+// name is too long to be a variable.
+bool AppendVariable(Text& out, const wchar_t* name, size_t length) {
+    HeapText value(EnvCapacity);
+    if (!value.data) {
+        out.overflow = true;
+        return true;
+    }
+    if (const Internal* v = FindInternal(name, length)) {
+        int n = ReadEnvironment(v->setting, value.data, EnvCapacity);
+        out.Append(n > 0 ? value.data : v->fallback);
+        return true;
+    }
+    if (length == 0 || length >= 256) return false;
+    wchar_t key[256];
+    memcpy(key, name, length * sizeof(wchar_t));
+    key[length] = L'\0';
+    if (ReadEnvironment(key, value.data, EnvCapacity) > 0) out.Append(value.data);
+    return true;
+}
+
+bool IsNameChar(wchar_t c) {
+    return c > L' ' && c != L'%' && c != L'[' && c != L']' && c != L'"' && c != L'<' && c != L'>' && c != L'|' &&
+           c != L'&' && c != L'=';
+}
+
+bool IsInternalNameChar(wchar_t c) {
+    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'_';
+}
+
+// Finds the bracket closing the one at open, allowing nested brackets.
+const wchar_t* FindClosingBracket(const wchar_t* open) {
+    int depth = 0;
+    for (const wchar_t* p = open; *p; ++p) {
+        if (*p == L'[') ++depth;
+        else if (*p == L']' && --depth == 0) return p;
+    }
+    return nullptr;
+}
+
+void TrimArgument(const wchar_t*& s, size_t& n) {
+    while (n > 0 && (*s == L' ' || *s == L'\t')) ++s, --n;
+    while (n > 0 && (s[n - 1] == L' ' || s[n - 1] == L'\t')) --n;
+}
+
+// "1234567.89" in the user's locale: the integer digits grouped, the rest as
+// typed. Returns false for anything that is not a plain number.
+bool AppendComma(Text& out, const wchar_t* s, size_t n) {
+    TrimArgument(s, n);
+    size_t i = 0;
+    if (i < n && (s[i] == L'-' || s[i] == L'+')) ++i;
+    size_t digitsStart = i;
+    while (i < n && s[i] >= L'0' && s[i] <= L'9') ++i;
+    size_t digitsEnd = i;
+    if (digitsEnd == digitsStart) return false;
+    wchar_t decimal[8] = L".";
+    GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, decimal, 8);
+    if (i < n) {
+        // A decimal part: the user's separator or a point, then digits only.
+        size_t dl = wcslen(decimal);
+        if (s[i] == L'.') ++i;
+        else if (dl > 0 && i + dl <= n && wcsncmp(s + i, decimal, dl) == 0) i += dl;
+        else return false;
+        while (i < n && s[i] >= L'0' && s[i] <= L'9') ++i;
+        if (i < n) return false;
+    }
+    wchar_t separator[8] = L",";
+    if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, separator, 8) == 0) wcscpy(separator, L",");
+    // Group sizes such as "3;0" or "3;2;0": the last non-zero size repeats.
+    int groups[8] = {3};
+    int groupCount = 1;
+    wchar_t grouping[16];
+    if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SGROUPING, grouping, 16) > 0) {
+        groupCount = 0;
+        for (const wchar_t* g = grouping; *g && groupCount < 8;) {
+            int v = 0;
+            while (*g >= L'0' && *g <= L'9') v = v * 10 + (*g++ - L'0');
+            if (v > 0) groups[groupCount++] = v;
+            else break;
+            if (*g == L';') ++g;
+            else break;
+        }
+        if (groupCount == 0) groups[groupCount++] = 1000000;  // "0": no grouping
+    }
+    // Mark where separators go, counting from the right.
+    size_t count = digitsEnd - digitsStart;
+    bool breakBefore[64] = {};
+    if (count > 63) {
+        out.Append(s, n);  // too long to be a count; leave it as it is
+        return true;
+    }
+    size_t pos = count;
+    int g = 0;
+    while (true) {
+        int size = groups[g < groupCount ? g : groupCount - 1];
+        if (static_cast<size_t>(size) >= pos) break;
+        pos -= size;
+        breakBefore[pos] = true;
+        ++g;
+    }
+    out.Append(s, digitsStart);
+    for (size_t k = 0; k < count; ++k) {
+        if (breakBefore[k]) out.Append(separator);
+        out.Append(s[digitsStart + k]);
+    }
+    out.Append(s + digitsEnd, n - digitsEnd);
+    return true;
+}
+
+// Reads a whole small file as text: UTF-16 or UTF-8 by their byte-order marks,
+// UTF-8 when it is valid, the ANSI code page otherwise.
+wchar_t* ReadTextFile(const wchar_t* path) {
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    LARGE_INTEGER size{};
+    char* bytes = nullptr;
+    DWORD got = 0;
+    if (GetFileSizeEx(file, &size) && size.QuadPart < (16 << 20)) {
+        bytes = static_cast<char*>(malloc(static_cast<size_t>(size.QuadPart) + 2));
+        if (bytes && !ReadFile(file, bytes, static_cast<DWORD>(size.QuadPart), &got, nullptr)) got = 0;
+    }
+    CloseHandle(file);
+    if (!bytes) return nullptr;
+    wchar_t* text = nullptr;
+    const unsigned char* u = reinterpret_cast<const unsigned char*>(bytes);
+    if (got >= 2 && u[0] == 0xFF && u[1] == 0xFE) {
+        size_t units = (got - 2) / 2;
+        text = static_cast<wchar_t*>(malloc((units + 1) * sizeof(wchar_t)));
+        if (text) {
+            memcpy(text, bytes + 2, units * sizeof(wchar_t));
+            text[units] = L'\0';
+        }
+    } else {
+        const char* start = bytes;
+        int length = static_cast<int>(got);
+        if (got >= 3 && u[0] == 0xEF && u[1] == 0xBB && u[2] == 0xBF) start += 3, length -= 3;
+        UINT cp = CP_UTF8;
+        int units = length ? MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, start, length, nullptr, 0) : 0;
+        if (length && units == 0) {
+            cp = CP_ACP;
+            units = MultiByteToWideChar(CP_ACP, 0, start, length, nullptr, 0);
+        }
+        text = static_cast<wchar_t*>(malloc((static_cast<size_t>(units) + 1) * sizeof(wchar_t)));
+        if (text) {
+            if (units > 0) MultiByteToWideChar(cp, 0, start, length, text, units);
+            text[units > 0 ? units : 0] = L'\0';
+        }
+    }
+    free(bytes);
+    return text;
+}
+
+// The description of a file from descript.ion in its directory. Lines are
+// "name description" or "\"quoted name\" description"; names compare without
+// regard to case. Text after a Ctrl-D belongs to other programs.
+bool AppendDescription(Text& out, const wchar_t* s, size_t n) {
+    TrimArgument(s, n);
+    if (n >= 2 && s[0] == L'"' && s[n - 1] == L'"') ++s, n -= 2;
+    if (n == 0 || n >= EnvCapacity) return true;
+    HeapText name(EnvCapacity), full(EnvCapacity);
+    if (!name.data || !full.data) return false;
+    memcpy(name.data, s, n * sizeof(wchar_t));
+    name.data[n] = L'\0';
+    wchar_t* filePart = nullptr;
+    DWORD fl = GetFullPathNameW(name.data, EnvCapacity, full.data, &filePart);
+    if (fl == 0 || fl >= EnvCapacity || !filePart || !*filePart) return true;
+    size_t fileLength = wcslen(filePart);
+    HeapText fileName(fileLength + 1);
+    if (!fileName.data) return false;
+    wcscpy(fileName.data, filePart);
+    static const wchar_t DescriptionFile[] = L"descript.ion";
+    if (static_cast<size_t>(filePart - full.data) + wcslen(DescriptionFile) >= EnvCapacity) return true;
+    wcscpy(filePart, DescriptionFile);
+    wchar_t* text = ReadTextFile(full.data);
+    if (!text) return true;
+    bool found = false;
+    for (wchar_t* line = text; *line && !found;) {
+        wchar_t* end = line;
+        while (*end && *end != L'\n' && *end != L'\r') ++end;
+        wchar_t* next = end;
+        while (*next == L'\n' || *next == L'\r') ++next;
+        const wchar_t* entry = line;
+        size_t entryLength = 0;
+        wchar_t* p = line;
+        if (*p == L'"') {
+            entry = ++p;
+            while (p < end && *p != L'"') ++p;
+            entryLength = static_cast<size_t>(p - entry);
+            if (p < end) ++p;
+        } else {
+            while (p < end && *p != L' ' && *p != L'\t') ++p;
+            entryLength = static_cast<size_t>(p - entry);
+        }
+        if (entryLength > 0 && SameText(entry, entryLength, fileName.data)) {
+            while (p < end && (*p == L' ' || *p == L'\t')) ++p;
+            wchar_t* stop = p;
+            while (stop < end && *stop != L'\x04') ++stop;
+            while (stop > p && (stop[-1] == L' ' || stop[-1] == L'\t')) --stop;
+            out.Append(p, static_cast<size_t>(stop - p));
+            found = true;
+        }
+        line = next;
+    }
+    free(text);
+    return true;
+}
+
+bool Expand(const wchar_t* in, Text& out);
+
+// "%@name[argument]": the argument is expanded first. Returns false for an
+// unknown function or a bad argument.
+bool AppendFunction(Text& out, const wchar_t* name, size_t nameLength, const wchar_t* arg, size_t argLength) {
+    HeapText raw(argLength + 1);
+    if (!raw.data) return false;
+    memcpy(raw.data, arg, argLength * sizeof(wchar_t));
+    raw.data[argLength] = L'\0';
+    Text expanded;
+    if (!expanded.data || !Expand(raw.data, expanded)) return false;
+    if (SameText(name, nameLength, L"comma")) return AppendComma(out, expanded.data, expanded.length);
+    if (SameText(name, nameLength, L"descript")) return AppendDescription(out, expanded.data, expanded.length);
+    if (SameText(name, nameLength, L"option")) {
+        const wchar_t* s = expanded.data;
+        size_t n = expanded.length;
+        TrimArgument(s, n);
+        if (SameText(s, n, L"utf8output")) out.Append(CurrentOutputMode() == OutputMode::Utf8 ? L"yes" : L"no");
+        return true;
+    }
+    return false;
+}
+
+// Expands in into out; false when the text holds an unknown function or a
+// bad argument. Overflow is marked in out.
+bool Expand(const wchar_t* in, Text& out) {
+    const wchar_t* p = in;
+    while (*p && !out.overflow) {
+        const wchar_t* percent = wcschr(p, L'%');
+        if (!percent) {
+            out.Append(p);
+            break;
+        }
+        out.Append(p, static_cast<size_t>(percent - p));
+        p = percent + 1;
+        if (*p == L'%') {  // "%%" is a literal percent sign
+            out.Append(L'%');
+            ++p;
+            continue;
+        }
+        if (*p == L'[') {
+            const wchar_t* close = wcschr(p + 1, L']');
+            if (close) {
+                if (!AppendVariable(out, p + 1, static_cast<size_t>(close - p - 1))) {
+                    out.Append(percent, static_cast<size_t>(close + 1 - percent));
+                }
+                p = close + 1;
+                continue;
+            }
+            out.Append(L'%');
+            continue;
+        }
+        if (*p == L'@') {
+            const wchar_t* name = p + 1;
+            const wchar_t* q = name;
+            while (IsInternalNameChar(*q)) ++q;
+            const wchar_t* close = *q == L'[' && q > name ? FindClosingBracket(q) : nullptr;
+            if (close) {
+                if (!AppendFunction(out, name, static_cast<size_t>(q - name), q + 1, static_cast<size_t>(close - q - 1)))
+                    return false;
+                p = close + 1;
+                continue;
+            }
+            out.Append(L'%');
+            continue;
+        }
+        // "%NAME%", or an internal variable ended by any character outside a name.
+        const wchar_t* q = p;
+        while (IsNameChar(*q)) ++q;
+        if (*q == L'%' && q > p) {
+            AppendVariable(out, p, static_cast<size_t>(q - p));
+            p = q + 1;
+            continue;
+        }
+        if (*p == L'_') {
+            q = p;
+            while (IsInternalNameChar(*q)) ++q;
+            if (FindInternal(p, static_cast<size_t>(q - p))) {
+                AppendVariable(out, p, static_cast<size_t>(q - p));
+                p = q;
+                continue;
+            }
+        }
+        out.Append(L'%');  // a lone percent sign stays
+    }
+    return true;
+}
+
+}  // namespace
+}  // namespace host
+
+extern "C" int ExpandVariables(wchar_t* buffer, int flag) {
+    (void)flag;
+    if (!buffer) return 1;
+    host::Text out;
+    if (!out.data) return 1;
+    if (!host::Expand(buffer, out)) return 2;
+    if (out.overflow) return 3;
+    memcpy(buffer, out.data, (out.length + 1) * sizeof(wchar_t));
+    return 0;
+}

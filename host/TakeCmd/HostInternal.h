@@ -1,0 +1,24 @@
+// Shared by the stand-in host's own source files; not exported.
+#pragma once
+#include <windows.h>
+#include <cstddef>
+
+namespace host {
+
+enum class OutputMode { Utf8, Unicode, Ansi };
+
+// Read from the environment on every call so that a test or a user can switch
+// settings while the process runs.
+OutputMode CurrentOutputMode();
+
+// Writes any buffered standard output to its handle.
+void FlushStandardOutput();
+
+// Copies the environment variable into out (capacity units, terminator
+// included); returns its length, 0 when undefined, or -1 when it does not fit.
+int ReadEnvironment(const wchar_t* name, wchar_t* out, size_t capacity);
+
+// Single-character case folding for case-insensitive comparisons.
+wchar_t FoldCase(wchar_t ch);
+
+}  // namespace host

@@ -1,0 +1,196 @@
+// File-system queries of the stand-in host: addresses, existence and true names.
+#include "plugin/HostServices.h"
+#include "HostInternal.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+namespace host {
+namespace {
+
+constexpr size_t PathCapacity = 32768;  // 32767 characters and the terminator
+
+struct PathBuffer {
+    wchar_t* data = static_cast<wchar_t*>(malloc(PathCapacity * sizeof(wchar_t)));
+    PathBuffer() {
+        if (data) data[0] = L'\0';
+    }
+    ~PathBuffer() { free(data); }
+    PathBuffer(const PathBuffer&) = delete;
+    PathBuffer& operator=(const PathBuffer&) = delete;
+};
+
+bool StartsWith(const wchar_t* s, const wchar_t* prefix) {
+    return wcsncmp(s, prefix, wcslen(prefix)) == 0;
+}
+
+bool IsLetter(wchar_t c) {
+    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
+}
+
+// Attributes of a name, retried through the long-path form when the plain name
+// is too long for the classic limit.
+DWORD Attributes(const wchar_t* name) {
+    if (!name || !*name) return INVALID_FILE_ATTRIBUTES;
+    DWORD a = GetFileAttributesW(name);
+    if (a != INVALID_FILE_ATTRIBUTES || wcslen(name) < MAX_PATH - 12 || StartsWith(name, L"\\\\?\\")) return a;
+    PathBuffer full, prefixed;
+    if (!full.data || !prefixed.data) return a;
+    DWORD n = GetFullPathNameW(name, PathCapacity, full.data, nullptr);
+    if (n == 0 || n >= PathCapacity - 8) return a;
+    if (full.data[0] == L'\\' && full.data[1] == L'\\') {
+        if (full.data[2] == L'.' || full.data[2] == L'?') return a;
+        wcscpy(prefixed.data, L"\\\\?\\UNC");
+        wcscat(prefixed.data, full.data + 1);
+    } else {
+        wcscpy(prefixed.data, L"\\\\?\\");
+        wcscat(prefixed.data, full.data);
+    }
+    return GetFileAttributesW(prefixed.data);
+}
+
+// Length of the part of a full path that is never corrected: "C:\" or
+// "\\server\share\"; 0 for forms not walked at all.
+size_t RootLength(const wchar_t* full) {
+    if (IsLetter(full[0]) && full[1] == L':') return full[2] == L'\\' ? 3 : 2;
+    if (full[0] == L'\\' && full[1] == L'\\' && full[2] != L'.' && full[2] != L'?') {
+        const wchar_t* p = full + 2;
+        for (int part = 0; part < 2; ++part) {
+            while (*p && *p != L'\\') ++p;
+            if (*p == L'\\') ++p;
+        }
+        return static_cast<size_t>(p - full);
+    }
+    return 0;
+}
+
+bool HasWildcards(const wchar_t* s, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (s[i] == L'*' || s[i] == L'?') return true;
+    return false;
+}
+
+// The true name of a full path: each existing component takes the letter case
+// (and long form) it has on disk; from the first component that is missing or
+// holds wildcards on, the rest stays as typed.
+bool CorrectCase(const wchar_t* full, wchar_t* out) {
+    size_t root = RootLength(full);
+    size_t length = wcslen(full);
+    if (root == 0) {
+        wcscpy(out, full);
+        return true;
+    }
+    memcpy(out, full, root * sizeof(wchar_t));
+    out[root] = L'\0';
+    if (out[1] == L':') out[0] = FoldCase(out[0]);
+    bool unc = out[1] != L':';
+    size_t outLength = root;
+    PathBuffer query;
+    if (!query.data) return false;
+    bool walking = true;
+    for (size_t pos = root; pos < length;) {
+        size_t end = pos;
+        while (end < length && full[end] != L'\\') ++end;
+        const wchar_t* component = full + pos;
+        size_t componentLength = end - pos;
+        const wchar_t* use = component;
+        size_t useLength = componentLength;
+        WIN32_FIND_DATAW found;
+        if (walking && componentLength > 0 && !HasWildcards(component, componentLength)) {
+            // The query goes through the long-path form: "\\?\C:\..." or "\\?\UNC\server\...".
+            size_t needed = 8 + outLength + componentLength;
+            if (needed >= PathCapacity) return false;
+            wcscpy(query.data, unc ? L"\\\\?\\UNC" : L"\\\\?\\");
+            wcscat(query.data, unc ? out + 1 : out);
+            wcsncat(query.data, component, componentLength);
+            HANDLE find = FindFirstFileW(query.data, &found);
+            if (find != INVALID_HANDLE_VALUE) {
+                FindClose(find);
+                use = found.cFileName;
+                useLength = wcslen(found.cFileName);
+            } else {
+                walking = false;
+            }
+        } else {
+            walking = false;
+        }
+        bool separator = end < length;
+        if (outLength + useLength + (separator ? 1 : 0) >= PathCapacity) return false;
+        memcpy(out + outLength, use, useLength * sizeof(wchar_t));
+        outLength += useLength;
+        if (separator) out[outLength++] = L'\\';
+        out[outLength] = L'\0';
+        pos = separator ? end + 1 : end;
+    }
+    return true;
+}
+
+}  // namespace
+}  // namespace host
+
+extern "C" {
+
+int QueryIsURL(const wchar_t* name) {
+    if (!name || !host::IsLetter(name[0])) return 0;
+    const wchar_t* p = name + 1;
+    while (host::IsLetter(*p) || (*p >= L'0' && *p <= L'9') || *p == L'+' || *p == L'-' || *p == L'.') ++p;
+    return p - name >= 2 && wcsncmp(p, L"://", 3) == 0 ? 1 : 0;
+}
+
+int QueryIsFile(const wchar_t* name) {
+    DWORD a = host::Attributes(name);
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
+}
+
+int QueryIsDirectory(const wchar_t* name) {
+    DWORD a = host::Attributes(name);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
+}
+
+int QueryIsFileOrDirectory(const wchar_t* name) {
+    return host::Attributes(name) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
+}
+
+int QueryTrueName(const wchar_t* name, wchar_t* out) {
+    if (!out) return 1;
+    out[0] = L'\0';
+    if (!name || !*name) return 1;
+    host::PathBuffer plain, full, fixed;
+    if (!plain.data || !full.data || !fixed.data) return 1;
+    // A long-path name keeps its form; it is worked on without the prefix.
+    const wchar_t* prefix = L"";
+    const wchar_t* rest = name;
+    if (host::StartsWith(name, L"\\\\?\\UNC\\")) {
+        prefix = L"\\\\?\\UNC";
+        rest = name + 7;  // keeps one backslash; another is put in front
+    } else if (host::StartsWith(name, L"\\\\?\\")) {
+        if (!(host::IsLetter(name[4]) && name[5] == L':')) {
+            // Volume and device names are not walked.
+            if (wcslen(name) >= host::PathCapacity) return 1;
+            wcscpy(out, name);
+            return 0;
+        }
+        prefix = L"\\\\?\\";
+        rest = name + 4;
+    }
+    if (*prefix && wcslen(prefix) > 5) {
+        if (wcslen(rest) + 2 >= host::PathCapacity) return 1;
+        plain.data[0] = L'\\';
+        wcscpy(plain.data + 1, rest);
+    } else {
+        if (wcslen(rest) >= host::PathCapacity) return 1;
+        wcscpy(plain.data, rest);
+    }
+    DWORD n = GetFullPathNameW(plain.data, host::PathCapacity, full.data, nullptr);
+    if (n == 0 || n >= host::PathCapacity) return 1;
+    if (!host::CorrectCase(full.data, fixed.data)) return 1;
+    const wchar_t* body = fixed.data;
+    if (*prefix && wcslen(prefix) > 5) ++body;  // "\\server" becomes "\\?\UNC\server"
+    if (wcslen(prefix) + wcslen(body) >= host::PathCapacity) return 1;
+    wcscpy(out, prefix);
+    wcscat(out, body);
+    return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,73 @@
+// bytora.exe: loads Bytora.dll from its own folder the way the host does and
+// runs the command once with the process's command tail.
+#include <windows.h>
+#include <cwchar>
+#include <cstdio>
+
+typedef void* (*GetPluginInfoFn)(void);
+typedef int (*InitializePluginFn)(void);
+typedef int (*ShutdownPluginFn)(int);
+typedef int (*CommandFn)(wchar_t*);
+typedef int (*FlushFn)(void);
+
+static void Fail(const wchar_t* what, const wchar_t* path) {
+    wchar_t text[1200];
+    int n = _snwprintf(text, 1199, L"bytora: %s: %s\r\n", what, path);
+    text[1199] = 0;
+    if (n < 0) n = (int)wcslen(text);
+    DWORD written = 0;
+    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode;
+    if (GetConsoleMode(err, &mode)) {
+        WriteConsoleW(err, text, (DWORD)n, &written, nullptr);
+    } else {
+        char bytes[3600];
+        int m = WideCharToMultiByte(CP_UTF8, 0, text, n, bytes, sizeof bytes, nullptr, nullptr);
+        WriteFile(err, bytes, (DWORD)m, &written, nullptr);
+    }
+}
+
+// The command tail: the command line after the program name, as typed.
+static wchar_t* CommandTail(void) {
+    wchar_t* p = GetCommandLineW();
+    bool quoted = false;
+    while (*p && (quoted || (*p != L' ' && *p != L'\t'))) {
+        if (*p == L'"') quoted = !quoted;
+        ++p;
+    }
+    while (*p == L' ' || *p == L'\t') ++p;
+    return p;
+}
+
+int wmain(void) {
+    static wchar_t path[32768];
+    DWORD n = GetModuleFileNameW(nullptr, path, 32768);
+    if (n == 0 || n >= 32768) return 126;
+    wchar_t* slash = wcsrchr(path, L'\\');
+    wcscpy(slash ? slash + 1 : path, L"Bytora.dll");
+
+    HMODULE plugin = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!plugin) {
+        Fail(L"cannot load the plug-in", path);
+        return 126;
+    }
+    auto info = (GetPluginInfoFn)(void*)GetProcAddress(plugin, "GetPluginInfo");
+    auto init = (InitializePluginFn)(void*)GetProcAddress(plugin, "InitializePlugin");
+    auto shutdown = (ShutdownPluginFn)(void*)GetProcAddress(plugin, "ShutdownPlugin");
+    auto command = (CommandFn)(void*)GetProcAddress(plugin, "bytora");
+    if (!info || !init || !shutdown || !command || !info()) {
+        Fail(L"not a Bytora plug-in", path);
+        FreeLibrary(plugin);
+        return 126;
+    }
+    // Bytora.dll imports TakeCmd.dll, so the host is loaded by now.
+    HMODULE host = GetModuleHandleW(L"TakeCmd.dll");
+    auto flush = host ? (FlushFn)(void*)GetProcAddress(host, "HostFlush") : nullptr;
+
+    init();
+    int result = command(CommandTail());
+    shutdown(1);
+    if (flush) flush();
+    FreeLibrary(plugin);
+    return result;
+}

@@ -1,0 +1,521 @@
+// Input acquisition: every input becomes one contiguous, read-only run of
+// bytes. Files are mapped, never read; what has no file behind it (a pipe,
+// the console, a device) is copied to a temporary file first, which is then
+// mapped. The clipboard is the one input held in a heap copy.
+#include "input/Input.h"
+#include "plugin/Plugin.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+namespace {
+
+constexpr size_t PathUnits = 32768;   // 32767 characters and the terminator
+constexpr size_t TextUnits = 1024;
+constexpr DWORD CopyChunk = 8192;
+constexpr uint32_t NoMemory = ERROR_NOT_ENOUGH_MEMORY;  // 8
+constexpr uint32_t EmptyInput = static_cast<uint32_t>(-100);
+constexpr uint32_t ClipboardFailed = static_cast<uint32_t>(-1);
+
+// Closes its handle exactly once, whichever way the scope is left.
+struct OwnedHandle {
+    HANDLE h = nullptr;
+    OwnedHandle() = default;
+    explicit OwnedHandle(HANDLE handle) : h(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
+    ~OwnedHandle() { Close(); }
+    OwnedHandle(const OwnedHandle&) = delete;
+    OwnedHandle& operator=(const OwnedHandle&) = delete;
+    void Close() {
+        if (h) CloseHandle(h);
+        h = nullptr;
+    }
+    HANDLE Release() {
+        HANDLE r = h;
+        h = nullptr;
+        return r;
+    }
+};
+
+// A heap block freed on every path.
+struct HeapBlock {
+    void* p;
+    explicit HeapBlock(size_t bytes) : p(malloc(bytes)) {}
+    ~HeapBlock() { free(p); }
+    HeapBlock(const HeapBlock&) = delete;
+    HeapBlock& operator=(const HeapBlock&) = delete;
+    wchar_t* Text() const { return static_cast<wchar_t*>(p); }
+};
+
+// Unlocks the clipboard text and closes the clipboard, each only when taken.
+struct ClipboardSession {
+    bool Open = false;
+    HANDLE Locked = nullptr;
+    ~ClipboardSession() { End(); }
+    void End() {
+        if (Locked) GlobalUnlock(Locked);
+        Locked = nullptr;
+        if (Open) CloseClipboard();
+        Open = false;
+    }
+};
+
+wchar_t* CopyText(const wchar_t* text) {
+    size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
+    wchar_t* copy = static_cast<wchar_t*>(malloc(bytes));
+    if (copy) memcpy(copy, text, bytes);
+    return copy;
+}
+
+bool IsHexDigit(wchar_t c) {
+    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+}
+
+bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix) {
+    return _wcsnicmp(text, prefix, wcslen(prefix)) == 0;
+}
+
+// A message after the error prefix; user text only ever goes in through "%s".
+void Report(const InputSource* source, const wchar_t* format, const wchar_t* text = L"") {
+    if (source->OpenFlags & OPEN_REPORT) ReportError(format, text);
+}
+
+// The indented line that explains LastError under a message.
+void ReportErrorLine(const InputSource* source) {
+    if (!(source->OpenFlags & OPEN_REPORT)) return;
+    wchar_t text[TextUnits];
+    FormatErrorText(static_cast<int>(source->LastError), text);
+    Qprintf(GetStdHandle(STD_ERROR_HANDLE), L"   %s\r\n", text);
+}
+
+void ReportWithErrorText(const InputSource* source, const wchar_t* format) {
+    if (!(source->OpenFlags & OPEN_REPORT)) return;
+    wchar_t text[TextUnits];
+    FormatErrorText(static_cast<int>(source->LastError), text);
+    ReportError(format, text);
+}
+
+// Leaves the record empty apart from LastError and returns it.
+int FailOpen(InputSource* source) {
+    uint32_t error = source->LastError;
+    ReleaseInput(source);
+    source->LastError = error;
+    return static_cast<int>(error);
+}
+
+// The prompt goes straight to the console so that it never ends up in a
+// redirected dump or error log.
+void PromptConsole() {
+    static const wchar_t Prompt[] = L"Reading text from the console: (^Z ends)";
+    wchar_t line[96];
+    int length = TerminalWindow ? FormatText(line, 96, L"\x1b[3m%s\x1b[23m\r\n", Prompt)
+                                : FormatText(line, 96, L"%s\r\n", Prompt);
+    if (length <= 0) return;
+    HANDLE out = ConsoleOut;
+    OwnedHandle opened;
+    if (!out) {
+        opened.h = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        if (opened.h == INVALID_HANDLE_VALUE) opened.h = nullptr;
+        out = opened.h;
+    }
+    DWORD written = 0;
+    if (out) WriteConsoleW(out, line, static_cast<DWORD>(length), &written, nullptr);
+}
+
+int OpenClipboardInput(InputSource* source) {
+    const wchar_t* failure;
+    {
+        ClipboardSession clip;
+        clip.Open = OpenClipboard(GetConsoleWindow()) != 0;
+        HANDLE data = clip.Open ? GetClipboardData(CF_UNICODETEXT) : nullptr;
+        const wchar_t* text = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
+        if (text) clip.Locked = data;
+        // The block need not hold a terminator: never look beyond its size.
+        size_t length = text ? wcsnlen(text, GlobalSize(data) / sizeof(wchar_t)) : 0;
+        if (!clip.Open) {
+            failure = L"Can\u2019t open the clipboard\r\n";
+        } else if (data && !text) {
+            failure = L"Can\u2019t get clipboard text data address\r\n";
+        } else if (length == 0) {
+            failure = L"No text on the clipboard\r\n";
+        } else {
+            size_t bytes = length * sizeof(wchar_t);
+            uint8_t* copy = static_cast<uint8_t*>(malloc(bytes + sizeof(wchar_t)));
+            if (!copy) {
+                failure = L"Can\u2019t allocate buffer for clipboard data\r\n";
+            } else {
+                memcpy(copy, text, bytes);
+                copy[bytes] = copy[bytes + 1] = 0;
+                source->Data = copy;
+                source->Size = bytes;
+                source->Encoding = Utf16Le;
+                if (copy[0] == 0xFF && copy[1] == 0xFE) source->Position = source->BomLength = 2;
+                return 0;
+            }
+        }
+    }
+    Report(source, failure);
+    source->LastError = ClipboardFailed;
+    return FailOpen(source);
+}
+
+// "<temp folder>\Bytora-<pid>.tmp"; false when it does not fit or no memory.
+bool BuildTempName(InputSource* source) {
+    HeapBlock path(PathUnits * sizeof(wchar_t));
+    if (!path.p) {
+        source->LastError = NoMemory;
+        return false;
+    }
+    wchar_t* text = path.Text();
+    DWORD length = GetTempPathW(PathUnits, text);
+    if (length == 0 || length >= PathUnits) length = 0;
+    text[length] = 0;
+    if (length && text[length - 1] != L'\\' && text[length - 1] != L'/' && text[length - 1] != L':') {
+        if (length + 1 >= PathUnits) {
+            source->LastError = ERROR_FILENAME_EXCED_RANGE;
+            return false;
+        }
+        text[length++] = L'\\';
+        text[length] = 0;
+    }
+    if (FormatText(text + length, PathUnits - length, L"%s-%04x.tmp", PluginName,
+                   static_cast<unsigned>(GetCurrentProcessId())) < 0) {
+        source->LastError = ERROR_FILENAME_EXCED_RANGE;
+        return false;
+    }
+    source->TempFileName = CopyText(text);
+    if (!source->TempFileName) {
+        source->LastError = NoMemory;
+        return false;
+    }
+    return true;
+}
+
+// Copies an input without a file behind it into the temporary file, which
+// becomes FileHandle. The borrowed console handle is read but never closed;
+// any other input handle is closed once copied, on every path.
+bool CopyToTempFile(InputSource* source, HANDLE console, BY_HANDLE_FILE_INFORMATION* info) {
+    HANDLE input = console ? console : source->FileHandle;
+    OwnedHandle ownedInput(console ? nullptr : source->FileHandle);
+    source->FileHandle = nullptr;
+
+    if (!BuildTempName(source)) {
+        if (source->LastError == ERROR_FILENAME_EXCED_RANGE)
+            Report(source, L"Can\u2019t create temp file for pipe copy\n");
+        return false;
+    }
+    HeapBlock buffer(CopyChunk);
+    if (!buffer.p) {
+        Report(source, L"Can\u2019t allocate buffer for copy\n");
+        source->LastError = NoMemory;
+        return false;
+    }
+    OwnedHandle temp(CreateFileW(source->TempFileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!temp.h) {
+        source->LastError = GetLastError();
+        // Nothing was created, so there is nothing of ours to delete.
+        free(source->TempFileName);
+        source->TempFileName = nullptr;
+        Report(source, L"Can\u2019t create temp file for pipe copy\n");
+        return false;
+    }
+    for (;;) {
+        DWORD got = 0;
+        // A failed read is the end as well: a broken pipe is how a pipe ends.
+        if (!input || !ReadFile(input, buffer.p, CopyChunk, &got, nullptr) || got == 0) break;
+        DWORD put = 0;
+        BOOL written = WriteFile(temp.h, buffer.p, got, &put, nullptr);
+        if (!written || put != got) {
+            DWORD error = written ? 0 : GetLastError();
+            // A short write without an error code means the disk is full.
+            source->LastError = error ? error : ERROR_DISK_FULL;
+            temp.Close();
+            Report(source, L"Error writing temp file \"%s\" :\r\n", source->TempFileName);
+            ReportErrorLine(source);
+            return false;
+        }
+    }
+    ownedInput.Close();
+    source->FileHandle = temp.Release();
+    FlushFileBuffers(source->FileHandle);
+    SetFilePointer(source->FileHandle, 0, nullptr, FILE_BEGIN);
+    ZeroMemory(info, sizeof *info);
+    GetFileInformationByHandle(source->FileHandle, info);
+    return true;
+}
+
+bool HasFileTimes(const BY_HANDLE_FILE_INFORMATION& info) {
+    auto set = [](const FILETIME& t) { return t.dwLowDateTime != 0 || t.dwHighDateTime != 0; };
+    return set(info.ftCreationTime) || set(info.ftLastAccessTime) || set(info.ftLastWriteTime);
+}
+
+// From an open handle (FileHandle, or the borrowed console) to the mapped
+// view, then the encoding.
+int MapInput(InputSource* source, HANDLE console) {
+    BY_HANDLE_FILE_INFORMATION info;
+    ZeroMemory(&info, sizeof info);
+    if (source->FileHandle) GetFileInformationByHandle(source->FileHandle, &info);
+    // A download is already a file; copying it would lose its temporary name.
+    if (console || (!HasFileTimes(info) && !source->TempFileName)) {
+        if (!CopyToTempFile(source, console, &info)) return FailOpen(source);
+    }
+    source->Size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    if (source->Size == 0) {
+        source->LastError = EmptyInput;
+        return FailOpen(source);
+    }
+    source->MappingHandle = CreateFileMappingW(source->FileHandle, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (!source->MappingHandle) {
+        source->LastError = GetLastError();
+        ReportWithErrorText(source, L"Error mapping file: %s\r\n");
+        return FailOpen(source);
+    }
+    // Once mapped the file can no longer shrink; if it shrank before, never
+    // claim bytes the view does not have.
+    LARGE_INTEGER now;
+    if (GetFileSizeEx(source->FileHandle, &now) && static_cast<uint64_t>(now.QuadPart) < source->Size)
+        source->Size = static_cast<uint64_t>(now.QuadPart);
+    source->Data = static_cast<const uint8_t*>(MapViewOfFile(source->MappingHandle, FILE_MAP_READ, 0, 0, 0));
+    if (!source->Data) {
+        source->LastError = GetLastError();
+        ReportWithErrorText(source, L"Error mapping view of file: %s\r\n");
+        return FailOpen(source);
+    }
+    source->LastError = 0;
+    DetectEncoding(source, (source->OpenFlags & OPEN_DETECT_EBCDIC) != 0);
+    return 0;
+}
+
+int OpenAddress(InputSource* source) {
+    HeapBlock temp(PathUnits * sizeof(wchar_t));
+    if (!temp.p) {
+        source->LastError = NoMemory;
+        return FailOpen(source);
+    }
+    temp.Text()[0] = 0;
+    source->LastError = static_cast<uint32_t>(DownloadUrl(source->Name, temp.Text()));
+    if (source->LastError) {
+        Report(source, L"Error fetching \"%s\" :\r\n", source->Name);
+        ReportErrorLine(source);
+        return FailOpen(source);
+    }
+    source->TempFileName = CopyText(temp.Text());
+    if (!source->TempFileName) {
+        DeleteFileW(temp.Text());
+        source->LastError = NoMemory;
+        return FailOpen(source);
+    }
+    source->FileHandle = CreateFileW(source->TempFileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (source->FileHandle == INVALID_HANDLE_VALUE) {
+        source->LastError = GetLastError();
+        source->FileHandle = nullptr;
+        Report(source, L"Error opening \"%s\" :\r\n", source->Name);
+        ReportErrorLine(source);
+        return FailOpen(source);
+    }
+    return MapInput(source, nullptr);
+}
+
+int OpenStandardInput(InputSource* source) {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (input == INVALID_HANDLE_VALUE) input = nullptr;
+    if (IsConsoleHandle(input)) {
+        // The console belongs to the process: it is read, never closed.
+        PromptConsole();
+        return MapInput(source, input);
+    }
+    source->FileHandle = input;
+    return MapInput(source, nullptr);
+}
+
+int OpenFile(InputSource* source) {
+    HeapBlock trueName(PathUnits * sizeof(wchar_t));
+    if (!trueName.p) {
+        source->LastError = NoMemory;
+        return FailOpen(source);
+    }
+    wchar_t* text = trueName.Text();
+    text[0] = 0;
+    QueryTrueName(source->Name, text);
+    text[PathUnits - 1] = 0;
+    // An empty answer means the host could not say: keep the name as given.
+    if (text[0]) {
+        if (wcsncmp(text, L"Volume{", 7) == 0 && IsHexDigit(text[7])) MakeDevicePath(text);
+        wchar_t* name = CopyText(text);
+        if (!name) {
+            source->LastError = NoMemory;
+            return FailOpen(source);
+        }
+        free(source->Name);
+        source->Name = name;
+    }
+    source->FileHandle = CreateFileW(source->Name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (source->FileHandle == INVALID_HANDLE_VALUE) {
+        source->LastError = GetLastError();
+        source->FileHandle = nullptr;
+        Report(source, L"Error opening \"%s\" :\r\n", source->Name);
+        ReportErrorLine(source);
+        return FailOpen(source);
+    }
+    return MapInput(source, nullptr);
+}
+
+struct LocaleCodePage {
+    uint16_t Locale;
+    uint16_t CodePage;
+};
+
+const LocaleCodePage EbcdicLocales[] = {
+    {0x0407, 1141}, {0x0C07, 1141}, {0x083C, 1146}, {0x1809, 1146}, {0x0809, 1146}, {0x040C, 1147},
+    {0x0406, 1142}, {0x0414, 1142}, {0x0814, 1142}, {0x040B, 1143}, {0x041D, 1143}, {0x040A, 1145},
+    {0x0C0A, 1145}, {0x080A, 1145}, {0x0410, 1144}, {0x040F, 1149},
+};
+
+struct HttpStatusText {
+    int Status;
+    const wchar_t* Text;
+};
+
+const HttpStatusText HttpStatusTexts[] = {
+    {400, L"Bad request"},    {401, L"Unauthorized"},    {402, L"Payment required"}, {403, L"Forbidden"},
+    {404, L"Not found"},      {408, L"Request timeout"}, {500, L"Internal error"},   {503, L"Service unavailable"},
+};
+
+}  // namespace
+
+int OpenInput(InputSource* source, const wchar_t* name, uint32_t openFlags, uint32_t codePage, uint32_t ebcdicCodePage) {
+    if (!source || !name || !*name) return -1;
+    ZeroMemory(source, sizeof *source);
+    source->CodePage = codePage ? codePage : GetACP();
+    source->EbcdicCodePage = ebcdicCodePage ? ebcdicCodePage : DefaultEbcdicCodePage();
+    int index = CodePageIndexOf(source->CodePage);
+    source->CodePageIndex = index < 0 ? 0 : index;
+    index = EbcdicCodePageIndexOf(source->EbcdicCodePage);
+    source->EbcdicCodePageIndex = index < 0 ? 0 : index;
+    source->AllowSupplementary = (openFlags & OPEN_SUPPLEMENTARY) ? 1 : 0;
+    source->ReplacementChar = 0xFFFD;
+    source->OpenFlags = openFlags;
+
+    source->Name = CopyText(name);
+    if (!source->Name) {
+        source->LastError = NoMemory;
+        return FailOpen(source);
+    }
+    // HTTP addresses may hold "*" or "?" legitimately; other schemes only
+    // count as addresses when they hold no wildcards.
+    if (UrlWildcardCount(name) == 0 && QueryIsURL(name)) return OpenAddress(source);
+    if (_wcsicmp(name, L"clip:") == 0) return OpenClipboardInput(source);
+    if (wcscmp(name, L"-") == 0) return OpenStandardInput(source);
+    return OpenFile(source);
+}
+
+void ReleaseInput(InputSource* source) {
+    if (!source) return;
+    if (source->Data) {
+        // A view is mapped whenever a handle is held; otherwise it is the clipboard copy.
+        if (source->MappingHandle || source->FileHandle)
+            UnmapViewOfFile(source->Data);
+        else
+            free(const_cast<uint8_t*>(source->Data));
+    }
+    if (source->MappingHandle) CloseHandle(source->MappingHandle);
+    if (source->FileHandle) CloseHandle(source->FileHandle);
+    if (source->TempFileName) {
+        DeleteFileW(source->TempFileName);
+        free(source->TempFileName);
+    }
+    free(source->Name);
+    ZeroMemory(source, sizeof *source);
+}
+
+uint32_t EbcdicCodePageForLocale(LANGID locale) {
+    if (locale == 0) return 1140;
+    for (const LocaleCodePage& entry : EbcdicLocales)
+        if (entry.Locale == locale) return entry.CodePage;
+    unsigned language = locale & 0x3FF;
+    if (language == 0 || language == LANG_ENGLISH) return 1140;
+    uint32_t found = 1140;
+    for (const LocaleCodePage& entry : EbcdicLocales)
+        if ((entry.Locale & 0x3FFu) == language) found = entry.CodePage;
+    return found;
+}
+
+uint32_t DefaultEbcdicCodePage(void) {
+    return EbcdicCodePageForLocale(static_cast<LANGID>(GetUserDefaultLCID() & 0xFFFF));
+}
+
+int IsConsoleHandle(HANDLE handle) {
+    if (!handle) return 0;
+    static const DWORD Standard[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (DWORD which : Standard) {
+        // The pseudo-values arrive either zero- or sign-extended.
+        if (handle == reinterpret_cast<HANDLE>(static_cast<uintptr_t>(which)) ||
+            handle == reinterpret_cast<HANDLE>(static_cast<intptr_t>(static_cast<int32_t>(which)))) {
+            handle = GetStdHandle(which);
+            break;
+        }
+    }
+    if (!handle || handle == INVALID_HANDLE_VALUE) return 0;
+    DWORD mode = 0xFFFFFFFF;
+    return GetConsoleMode(handle, &mode) && mode != 0xFFFFFFFF ? 1 : 0;
+}
+
+int UrlWildcardCount(const wchar_t* name) {
+    if (!name) return 0;
+    if (StartsWithNoCase(name, L"http://") || StartsWithNoCase(name, L"https://")) return 0;
+    int count = 0;
+    bool inSet = false;
+    for (const wchar_t* p = name; *p; ++p) {
+        if (*p == L'*' || *p == L'?') {
+            ++count;
+        } else if (*p == L'[') {
+            inSet = true;
+        } else if (*p == L']' && inSet) {
+            inSet = false;
+            ++count;
+        }
+    }
+    return count;
+}
+
+int MakeDevicePath(wchar_t* name) {
+    if (!name) return -1;
+    size_t length = wcsnlen(name, PathUnits);
+    if (length + 4 >= PathUnits) return -1;
+    memmove(name + 4, name, (length + 1) * sizeof(wchar_t));
+    memcpy(name, L"\\\\.\\", 4 * sizeof(wchar_t));
+    return 0;
+}
+
+int FormatErrorText(int code, wchar_t* text) {
+    if (!text) return -1;
+    text[0] = 0;
+    HMODULE module = nullptr;
+    DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK;
+    // The internet library's own codes have their texts in its module.
+    if (code >= 12000 && code <= 12199 && (module = GetModuleHandleW(L"wininet.dll")) != nullptr)
+        flags |= FORMAT_MESSAGE_FROM_HMODULE;
+    if (code == -1) {
+        FormatText(text, TextUnits, L"%s", L"Unknown error");
+    } else if (code == -100) {
+        FormatText(text, TextUnits, L"%s", L"The file is empty.");
+    } else if (code >= -599 && code <= -400) {
+        int status = -code;
+        int length = FormatText(text, TextUnits, L"HTTP error %d", status);
+        for (const HttpStatusText& entry : HttpStatusTexts)
+            if (entry.Status == status && length > 0)
+                FormatText(text + length, TextUnits - static_cast<size_t>(length), L":  %s", entry.Text);
+    } else if (!FormatMessageW(flags, module, static_cast<DWORD>(code), 0, text, static_cast<DWORD>(TextUnits),
+                               nullptr)) {
+        FormatText(text, TextUnits, L"Error %d", code);
+    }
+    text[TextUnits - 1] = 0;
+    size_t length = wcslen(text);
+    while (length && (text[length - 1] == L' ' || text[length - 1] == L'\t' || text[length - 1] == L'\r' ||
+                      text[length - 1] == L'\n'))
+        text[--length] = 0;
+    return 0;
+}

@@ -187,8 +187,17 @@ bool AppendComma(Text& out, const wchar_t* s, size_t n) {
     return true;
 }
 
-// Reads a whole small file as text: UTF-16 or UTF-8 by their byte-order marks,
-// UTF-8 when it is valid, the ANSI code page otherwise.
+// Decodes one line of bytes: UTF-8 when it is valid, the ANSI code page
+// otherwise (older description files mix both). Appends to text at *length.
+void DecodeLine(const char* bytes, int count, wchar_t* text, size_t* length) {
+    if (count <= 0) return;
+    int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, count, text + *length, count);
+    if (units <= 0) units = MultiByteToWideChar(CP_ACP, 0, bytes, count, text + *length, count);
+    if (units > 0) *length += static_cast<size_t>(units);
+}
+
+// Reads a whole small file as text: UTF-16 by its byte-order mark, otherwise
+// line by line as UTF-8 or ANSI.
 wchar_t* ReadTextFile(const wchar_t* path) {
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -202,30 +211,25 @@ wchar_t* ReadTextFile(const wchar_t* path) {
     }
     CloseHandle(file);
     if (!bytes) return nullptr;
-    wchar_t* text = nullptr;
-    const unsigned char* u = reinterpret_cast<const unsigned char*>(bytes);
-    if (got >= 2 && u[0] == 0xFF && u[1] == 0xFE) {
-        size_t units = (got - 2) / 2;
-        text = static_cast<wchar_t*>(malloc((units + 1) * sizeof(wchar_t)));
-        if (text) {
-            memcpy(text, bytes + 2, units * sizeof(wchar_t));
-            text[units] = L'\0';
+    // No encoding needs more UTF-16 units than it has bytes.
+    wchar_t* text = static_cast<wchar_t*>(malloc((static_cast<size_t>(got) + 1) * sizeof(wchar_t)));
+    if (text) {
+        const unsigned char* u = reinterpret_cast<const unsigned char*>(bytes);
+        size_t length = 0;
+        if (got >= 2 && u[0] == 0xFF && u[1] == 0xFE) {
+            length = (got - 2) / 2;
+            memcpy(text, bytes + 2, length * sizeof(wchar_t));
+        } else {
+            DWORD start = got >= 3 && u[0] == 0xEF && u[1] == 0xBB && u[2] == 0xBF ? 3 : 0;
+            while (start < got) {
+                DWORD end = start;
+                while (end < got && bytes[end] != '\n') ++end;
+                if (end < got) ++end;  // the line feed goes with its line
+                DecodeLine(bytes + start, static_cast<int>(end - start), text, &length);
+                start = end;
+            }
         }
-    } else {
-        const char* start = bytes;
-        int length = static_cast<int>(got);
-        if (got >= 3 && u[0] == 0xEF && u[1] == 0xBB && u[2] == 0xBF) start += 3, length -= 3;
-        UINT cp = CP_UTF8;
-        int units = length ? MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, start, length, nullptr, 0) : 0;
-        if (length && units == 0) {
-            cp = CP_ACP;
-            units = MultiByteToWideChar(CP_ACP, 0, start, length, nullptr, 0);
-        }
-        text = static_cast<wchar_t*>(malloc((static_cast<size_t>(units) + 1) * sizeof(wchar_t)));
-        if (text) {
-            if (units > 0) MultiByteToWideChar(cp, 0, start, length, text, units);
-            text[units > 0 ? units : 0] = L'\0';
-        }
+        text[length] = L'\0';
     }
     free(bytes);
     return text;
@@ -352,22 +356,23 @@ bool Expand(const wchar_t* in, Text& out) {
             out.Append(L'%');
             continue;
         }
-        // "%NAME%", or an internal variable ended by any character outside a name.
+        // An internal variable ends at the first character outside a name
+        // ("%_batchname [%_batchline]"); a closing "%" right after it is
+        // taken along.
         const wchar_t* q = p;
+        while (IsInternalNameChar(*q)) ++q;
+        if (*p == L'_' && FindInternal(p, static_cast<size_t>(q - p))) {
+            AppendVariable(out, p, static_cast<size_t>(q - p));
+            p = *q == L'%' ? q + 1 : q;
+            continue;
+        }
+        // "%NAME%"
+        q = p;
         while (IsNameChar(*q)) ++q;
         if (*q == L'%' && q > p) {
             AppendVariable(out, p, static_cast<size_t>(q - p));
             p = q + 1;
             continue;
-        }
-        if (*p == L'_') {
-            q = p;
-            while (IsInternalNameChar(*q)) ++q;
-            if (FindInternal(p, static_cast<size_t>(q - p))) {
-                AppendVariable(out, p, static_cast<size_t>(q - p));
-                p = q;
-                continue;
-            }
         }
         out.Append(L'%');  // a lone percent sign stays
     }

@@ -7,8 +7,9 @@ namespace host {
 
 enum class OutputMode { Utf8, Unicode, Ansi };
 
-// Read from the environment on every call so that a test or a user can switch
-// settings while the process runs.
+// Reads BYTORA_HOST_OUTPUT afresh, so that a test or a user can switch modes
+// while the process runs; the writers keep the answer until HostFlush or a
+// change of standard output.
 OutputMode CurrentOutputMode();
 
 // Writes any buffered standard output to its handle.

@@ -35,9 +35,20 @@ HandleKind Kinds[4];
 int NextKind = 0;
 HANDLE LastStdout = nullptr;
 
+// Reading the environment costs more than encoding a dump line, so the writers
+// keep the output mode until the next HostFlush, a change of standard output
+// or another look at the setting.
+bool ModeKnown = false;
+OutputMode KnownMode = OutputMode::Utf8;
+
+OutputMode WriteMode() {
+    return ModeKnown ? KnownMode : CurrentOutputMode();
+}
+
 void ForgetHandleKinds() {
     for (HandleKind& k : Kinds) k = HandleKind{nullptr, false};
     NextKind = 0;
+    ModeKnown = false;
 }
 
 bool IsConsoleHandle(HANDLE h) {
@@ -161,10 +172,10 @@ int WriteText(HANDLE h, const wchar_t* text, size_t length) {
         FlushStandardOutput();
         ok = WriteConsoleAll(h, text, length);
     } else if (h == out) {
-        ok = WriteBuffered(h, CurrentOutputMode(), text, length);
+        ok = WriteBuffered(h, WriteMode(), text, length);
     } else {
         FlushStandardOutput();
-        ok = WriteEncoded(h, CurrentOutputMode(), text, length);
+        ok = WriteEncoded(h, WriteMode(), text, length);
     }
     return ok ? static_cast<int>(length) : -1;
 }
@@ -203,10 +214,14 @@ void FlushStandardOutput() {
 
 OutputMode CurrentOutputMode() {
     wchar_t value[16];
-    if (ReadEnvironment(L"BYTORA_HOST_OUTPUT", value, 16) <= 0) return OutputMode::Utf8;
-    if (CompareStringOrdinal(value, -1, L"unicode", -1, TRUE) == CSTR_EQUAL) return OutputMode::Unicode;
-    if (CompareStringOrdinal(value, -1, L"ansi", -1, TRUE) == CSTR_EQUAL) return OutputMode::Ansi;
-    return OutputMode::Utf8;
+    OutputMode mode = OutputMode::Utf8;
+    if (ReadEnvironment(L"BYTORA_HOST_OUTPUT", value, 16) > 0) {
+        if (CompareStringOrdinal(value, -1, L"unicode", -1, TRUE) == CSTR_EQUAL) mode = OutputMode::Unicode;
+        else if (CompareStringOrdinal(value, -1, L"ansi", -1, TRUE) == CSTR_EQUAL) mode = OutputMode::Ansi;
+    }
+    KnownMode = mode;
+    ModeKnown = true;
+    return mode;
 }
 
 int ReadEnvironment(const wchar_t* name, wchar_t* out, size_t capacity) {

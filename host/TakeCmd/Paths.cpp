@@ -156,37 +156,34 @@ int QueryTrueName(const wchar_t* name, wchar_t* out) {
     if (!out) return 1;
     out[0] = L'\0';
     if (!name || !*name) return 1;
+    size_t nameLength = wcslen(name);
+    if (nameLength >= host::PathCapacity) return 1;
     host::PathBuffer plain, full, fixed;
     if (!plain.data || !full.data || !fixed.data) return 1;
-    // A long-path name keeps its form; it is worked on without the prefix.
+    // A long-path name keeps its form in the result; it is worked on without
+    // the prefix: "\\?\C:\x" as "C:\x", "\\?\UNC\server\x" as "\\server\x".
     const wchar_t* prefix = L"";
-    const wchar_t* rest = name;
+    bool unc = false;
     if (host::StartsWith(name, L"\\\\?\\UNC\\")) {
         prefix = L"\\\\?\\UNC";
-        rest = name + 7;  // keeps one backslash; another is put in front
+        unc = true;
+        plain.data[0] = L'\\';
+        wcscpy(plain.data + 1, name + 7);
     } else if (host::StartsWith(name, L"\\\\?\\")) {
         if (!(host::IsLetter(name[4]) && name[5] == L':')) {
             // Volume and device names are not walked.
-            if (wcslen(name) >= host::PathCapacity) return 1;
             wcscpy(out, name);
             return 0;
         }
         prefix = L"\\\\?\\";
-        rest = name + 4;
-    }
-    if (*prefix && wcslen(prefix) > 5) {
-        if (wcslen(rest) + 2 >= host::PathCapacity) return 1;
-        plain.data[0] = L'\\';
-        wcscpy(plain.data + 1, rest);
+        wcscpy(plain.data, name + 4);
     } else {
-        if (wcslen(rest) >= host::PathCapacity) return 1;
-        wcscpy(plain.data, rest);
+        wcscpy(plain.data, name);
     }
     DWORD n = GetFullPathNameW(plain.data, host::PathCapacity, full.data, nullptr);
     if (n == 0 || n >= host::PathCapacity) return 1;
     if (!host::CorrectCase(full.data, fixed.data)) return 1;
-    const wchar_t* body = fixed.data;
-    if (*prefix && wcslen(prefix) > 5) ++body;  // "\\server" becomes "\\?\UNC\server"
+    const wchar_t* body = unc ? fixed.data + 1 : fixed.data;  // "\\server" follows "\\?\UNC" as "\server"
     if (wcslen(prefix) + wcslen(body) >= host::PathCapacity) return 1;
     wcscpy(out, prefix);
     wcscat(out, body);

@@ -129,19 +129,71 @@ int WriteText(wchar_t* text, bool colour) {
     return 0;
 }
 
+// The console's input buffer, opened for the duration of one key wait.
+struct ConsoleInput {
+    HANDLE h = nullptr;
+    ConsoleInput() {
+        h = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE) h = nullptr;
+    }
+    ConsoleInput(const ConsoleInput&) = delete;
+    ConsoleInput& operator=(const ConsoleInput&) = delete;
+    ~ConsoleInput() { if (h) CloseHandle(h); }
+};
+
+bool IsModifierKey(WORD vk) {
+    switch (vk) {
+    case VK_SHIFT: case VK_CONTROL: case VK_MENU: case VK_LSHIFT: case VK_RSHIFT:
+    case VK_LCONTROL: case VK_RCONTROL: case VK_LMENU: case VK_RMENU: case VK_LWIN: case VK_RWIN:
+    case VK_CAPITAL: case VK_NUMLOCK: case VK_SCROLL:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Takes the keys the keyboard-hit test passed over. Key releases and other
+// events are discarded, so that they neither keep the input signalled nor
+// pile up. A key press without a character counts as a key: Esc as 27 (some
+// consoles deliver it without its character), any other as a function key.
+// A character key found here is one the hit test missed (Wine's looks at all
+// but the last event). Returns 0 when no key is waiting.
+int TakeUncountedKey(HANDLE input) {
+    if (!input) return 0;
+    for (;;) {
+        INPUT_RECORD record;
+        DWORD count = 0;
+        if (!PeekConsoleInputW(input, &record, 1, &count) || count == 0) return 0;
+        if (!ReadConsoleInputW(input, &record, 1, &count) || count == 0) return 0;
+        const bool keyDown = record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown;
+        if (!keyDown) continue;
+        if (record.Event.KeyEvent.uChar.UnicodeChar) return record.Event.KeyEvent.uChar.UnicodeChar;
+        if (IsModifierKey(record.Event.KeyEvent.wVirtualKeyCode)) continue;
+        if (record.Event.KeyEvent.wVirtualKeyCode == VK_ESCAPE) return KeyEscape;
+        return 0x10000 + record.Event.KeyEvent.wVirtualScanCode;
+    }
+}
+
 }  // namespace
 
 int WaitKey(void) {
     const DWORD start = GetTickCount();
     const DWORD timeout = PauseTimeMs;
     BreakRequested = 0;
+    ConsoleInput input;
+    int key = 0;
     while (!_kbhit()) {
-        Sleep(10);
+        if ((key = TakeUncountedKey(input.h)) != 0) return key;
+        // Waiting on the input, rather than sleeping, is what makes some
+        // consoles (Wine's on a terminal) fetch the typed keys at all. A
+        // wait that ends at once sleeps instead, so that the loop never spins.
+        if (!input.h || WaitForSingleObject(input.h, 10) != WAIT_TIMEOUT) Sleep(10);
         if (BreakRequested) return KeyBreak;
         // Unsigned difference: right across the wrap of the tick count too.
         if (timeout && GetTickCount() - start >= timeout) return KeyTimeOut;
     }
-    wint_t key = _getwch();
+    key = _getwch();
     // Function and arrow keys come as a lead code and a second code.
     if (key == 0 || key == 0xE0) return 0x10000 + _getwch();
     return key;

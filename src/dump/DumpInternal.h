@@ -76,6 +76,10 @@ void BuildTextMap(const InputSource* source, DumpLayout* layout);
 // new column. Does not terminate.
 size_t AppendTextField(InputSource* source, DumpLayout* layout, uint64_t line, wchar_t* buffer, size_t column);
 
+// Everything DumpInput does once the input is open: encoding refinement,
+// window, header, lines and the closing line. The caller releases the input.
+int DumpOpenedInput(const wchar_t* name, uint32_t flags, const DumpSettings* settings, InputSource* source);
+
 // ---- Framing ----------------------------------------------------------------
 int WriteEmptyNotice(const wchar_t* name, const wchar_t* lineEnding, uint32_t flags);
 int WriteTotals(const wchar_t* name, uint64_t count, uint32_t wordLen, const wchar_t* lineEnding, uint32_t flags);

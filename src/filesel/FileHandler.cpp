@@ -1,14 +1,449 @@
-// PLACEHOLDER (owned by the file-selection helper; replace entirely).
+// The enumeration driver: turns one file argument into the files it names
+// and calls the caller's callback once for each of them.
 #include "filesel/FileSel.h"
-int FileHandler(const wchar_t* spec, uint32_t f, void* d, FileCallback cb, uint32_t, uint32_t, uint32_t, Range*, int32_t, int32_t) { return cb ? cb(spec, f, d) : -1; }
-int ReadListFile(const wchar_t*, uint32_t, void*, FileCallback, uint32_t) { return -1; }
-int MatchPattern(const wchar_t*, const wchar_t*, bool) { return -2; }
-int LongPathPrefix(wchar_t*) { return -1; }
-void TrimWhiteSpace(wchar_t*) {}
-int SystemErrorText(int, wchar_t* b) { if (b) b[0] = 0; return 0; }
-int MatchRanges(const WIN32_FIND_DATAW*, const wchar_t*, Range*) { return 0; }
-void FreeRanges(Range*) {}
-int ResolvePath(const wchar_t*, wchar_t*, uint32_t) { return -1; }
-int ExpandHome(wchar_t*) { return 0; }
-int HomeDirectory(wchar_t* out) { if (out) out[0] = 0; return -1; }
-int JoinPath(wchar_t*, const wchar_t*) { return -1; }
+#include "filesel/FileSelInternal.h"
+#include "console/Console.h"
+#include "plugin/Plugin.h"
+#include <conio.h>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
+
+namespace {
+
+// Working storage of one directory level. Levels live on the heap and are
+// chained by depth: a deep tree must not put four path buffers per level on
+// the stack, and sibling directories reuse the record of their depth.
+struct Level {
+    wchar_t Spec[PathCapacity];       // the resolved specification
+    wchar_t Directory[PathCapacity];  // up to and including the last separator
+    wchar_t Pattern[PathCapacity];    // the last component
+    wchar_t Scratch[PathCapacity];    // search text, callback names, subdirectory specifications
+    WIN32_FIND_DATAW Entry;
+    Level* Deeper;
+};
+
+Level* NewLevel() {
+    Level* level = static_cast<Level*>(std::malloc(sizeof(Level)));
+    if (level) level->Deeper = nullptr;
+    return level;
+}
+
+// Frees the chain of levels of one walk, whichever way the walk ended.
+struct LevelChain {
+    Level* First = nullptr;
+    LevelChain() = default;
+    LevelChain(const LevelChain&) = delete;
+    LevelChain& operator=(const LevelChain&) = delete;
+    ~LevelChain() {
+        while (First) {
+            Level* next = First->Deeper;
+            std::free(First);
+            First = next;
+        }
+    }
+};
+
+// Closes its directory search exactly once, also when -3 cuts the walk short.
+struct FindHandle {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    FindHandle() = default;
+    FindHandle(const FindHandle&) = delete;
+    FindHandle& operator=(const FindHandle&) = delete;
+    ~FindHandle() {
+        if (h != INVALID_HANDLE_VALUE) FindClose(h);
+    }
+};
+
+// What stays the same on every level of one walk.
+struct Walk {
+    uint32_t CallbackFlags;
+    void* CallbackData;
+    FileCallback Callback;
+    uint32_t AttributeMask;
+    uint32_t AttributeValue;
+    Range* Ranges;
+    int ExceptionResult;
+};
+
+// The outcome of one level so far.
+struct LevelState {
+    int Result = 0;
+    bool Matched = false;
+    bool ErrorReported = false;
+};
+
+bool IsDotEntry(const wchar_t* name) {
+    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
+}
+
+// Copies first and second (either may be null) into out when both fit.
+bool Concatenate(wchar_t* out, const wchar_t* first, size_t firstLength, const wchar_t* second) {
+    size_t secondLength = second ? wcslen(second) : 0;
+    if (firstLength + secondLength >= PathCapacity) return false;
+    if (out != first) std::memcpy(out, first, firstLength * sizeof(wchar_t));
+    if (secondLength) std::memcpy(out + firstLength, second, secondLength * sizeof(wchar_t));
+    out[firstLength + secondLength] = 0;
+    return true;
+}
+
+// Kept out of line: its message buffer must not sit in the frames of the recursion.
+__attribute__((noinline)) void ReportMatchError(const wchar_t* spec, DWORD error) {
+    wchar_t text[1024];
+    SystemErrorText(static_cast<int>(error), text);
+    ReportError(L"Error matching \"%s\" :\r\n   %s\r\n", spec, text);
+}
+
+// Special names passed straight to the callback, tested in this order around
+// the list-file test: "clip:", an address, then (after "@") "-".
+bool IsClipboardOrAddress(const wchar_t* spec, uint32_t flags) {
+    if ((flags & FH_PASS_CLIPBOARD) && _wcsicmp(spec, L"clip:") == 0) return true;
+    return (flags & FH_PASS_URLS) && QueryIsURL(spec) != 0;
+}
+
+bool IsStandardInput(const wchar_t* spec, uint32_t flags) {
+    return (flags & FH_PASS_STDIN) && wcscmp(spec, L"-") == 0;
+}
+
+// Any failure of a special name is -1; only an exception keeps its own result.
+int PassThrough(const wchar_t* spec, uint32_t callbackFlags, void* callbackData, FileCallback callback,
+                int exceptionResult) {
+    bool threw = false;
+    int result = CallFileCallback(callback, spec, callbackFlags, callbackData, exceptionResult, &threw);
+    if (threw) return exceptionResult;
+    return result != 0 ? -1 : 0;
+}
+
+// "@name" reads a list unless a file carries the whole argument or the last
+// component holds wildcards: then it is an ordinary name or pattern.
+bool IsListArgument(const wchar_t* spec, uint32_t flags) {
+    if (!(flags & FH_LIST_FILES) || spec[0] != L'@' || spec[1] == 0) return false;
+    int wildcards = 0;
+    for (const wchar_t* p = spec; *p; ++p) {
+        if (IsPathSeparator(*p))
+            wildcards = 0;
+        else if (*p == L'*' || *p == L'?')
+            ++wildcards;
+    }
+    return wildcards == 0 && !QueryIsFile(spec) && QueryIsFile(spec + 1);
+}
+
+// Fills the level's specification, directory and pattern. False when the
+// specification cannot be resolved (it does not fit 32767 characters).
+bool PrepareLevel(Level* level, const wchar_t* fileSpec, uint32_t* flags) {
+    if (*flags & FH_RESOLVED) {
+        if (!Concatenate(level->Spec, fileSpec, wcslen(fileSpec), nullptr)) return false;
+    } else {
+        uint32_t mode = RESOLVE_HOME;
+        if (*flags & FH_ALTERNATIVES) mode |= RESOLVE_ALTERNATIVES;
+        if (ResolvePath(fileSpec, level->Spec, mode) != 0 || level->Spec[0] == 0) return false;
+        *flags |= FH_RESOLVED;
+    }
+    const wchar_t* spec = level->Spec;
+    size_t split = 0;
+    for (size_t i = 0; spec[i]; ++i)
+        if (IsPathSeparator(spec[i])) split = i + 1;
+    if (split == 0) {
+        const wchar_t* colon = wcschr(spec, L':');
+        if (colon) split = static_cast<size_t>(colon - spec) + 1;
+    }
+    std::memcpy(level->Directory, spec, split * sizeof(wchar_t));
+    level->Directory[split] = 0;
+    wcscpy(level->Pattern, spec + split);
+    LongPathPrefix(level->Directory);
+    return true;
+}
+
+// Starts the search of the level's directory with "*"; the system's own
+// matching is never used, MatchPattern decides.
+bool StartSearch(Level* level, FindHandle* find, DWORD* error) {
+    if (!Concatenate(level->Scratch, level->Directory, wcslen(level->Directory), L"*")) {
+        *error = ERROR_FILENAME_EXCED_RANGE;
+        return false;
+    }
+    find->h = FindFirstFileExW(level->Scratch, FindExInfoBasic, &level->Entry, FindExSearchNameMatch, nullptr,
+                               FIND_FIRST_EX_LARGE_FETCH);
+    if (find->h == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return false;
+    }
+    return true;
+}
+
+// Step of one level: the files of its directory. Returns -3 when the walk
+// stops, 1 when the directory could not be searched, else 0.
+int MatchFiles(const Walk& walk, Level* level, uint32_t flags, LevelState* state) {
+    FindHandle find;
+    DWORD error = 0;
+    if (!StartSearch(level, &find, &error)) {
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_ACCESS_DENIED) return 0;
+        ReportMatchError(level->Spec, error);
+        state->Result = -1;
+        state->ErrorReported = true;
+        return 1;
+    }
+    const bool alternatives = (flags & FH_ALTERNATIVES) != 0;
+    const uint32_t wanted = walk.AttributeMask & walk.AttributeValue;
+    const size_t directoryLength = wcslen(level->Directory);
+    const WIN32_FIND_DATAW& entry = level->Entry;
+    do {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) continue;
+        if (entry.ftCreationTime.dwLowDateTime == 0 && entry.ftCreationTime.dwHighDateTime == 0 &&
+            entry.ftLastWriteTime.dwLowDateTime == 0 && entry.ftLastWriteTime.dwHighDateTime == 0)
+            continue;
+        if (!(flags & FH_MATCH_DOTS) && IsDotEntry(entry.cFileName)) continue;
+        if (MatchPattern(level->Pattern, entry.cFileName, alternatives) != 0) continue;
+        if ((entry.dwFileAttributes & walk.AttributeMask) != wanted) continue;
+        if (MatchRanges(&entry, level->Directory, walk.Ranges) != 0) continue;
+        state->Matched = true;
+        // A name the system could not hold anyway cannot be passed on.
+        if (!Concatenate(level->Scratch, level->Directory, directoryLength, entry.cFileName)) continue;
+        LongPathPrefix(level->Scratch);
+        int result = CallFileCallback(walk.Callback, level->Scratch, walk.CallbackFlags, walk.CallbackData,
+                                      walk.ExceptionResult, nullptr);
+        if (result == -3) return -3;
+        if (result != 0) state->Result = result;
+    } while (FindNextFileW(find.h, &level->Entry));
+    return 0;
+}
+
+int HandleLevel(const Walk& walk, Level* level, const wchar_t* fileSpec, uint32_t flags, int32_t minDepth,
+                int32_t maxDepth, bool* matched);
+
+bool IsSearchedSubdirectory(const WIN32_FIND_DATAW& entry, uint32_t flags) {
+    const DWORD attributes = entry.dwFileAttributes;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    if (attributes & (FILE_ATTRIBUTE_VIRTUAL | FILE_ATTRIBUTE_DEVICE)) return false;
+    if (IsDotEntry(entry.cFileName)) return false;
+    if ((flags & FH_SKIP_JUNCTIONS) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    if ((flags & FH_SKIP_HIDDEN_DIRS) && (attributes & FILE_ATTRIBUTE_HIDDEN)) return false;
+    if ((flags & FH_SKIP_SYSTEM_DIRS) && (attributes & FILE_ATTRIBUTE_SYSTEM)) return false;
+    return true;
+}
+
+// Step of one level: the same pattern in every subdirectory. Returns -3 when
+// the walk stops, else 0.
+int SearchSubdirectories(const Walk& walk, Level* level, uint32_t flags, int32_t minDepth, int32_t maxDepth,
+                         LevelState* state) {
+    FindHandle find;
+    DWORD error = 0;
+    if (!StartSearch(level, &find, &error)) return 0;
+    const uint32_t childFlags = flags | FH_QUIET | FH_RESOLVED;
+    // 0 stays 0, and -1 (no limit) stays -1.
+    const int32_t childMin = minDepth > 0 ? minDepth - 1 : minDepth;
+    const int32_t childMax = maxDepth > 0 ? maxDepth - 1 : maxDepth;
+    const size_t directoryLength = wcslen(level->Directory);
+    do {
+        const WIN32_FIND_DATAW& entry = level->Entry;
+        if (!IsSearchedSubdirectory(entry, flags)) continue;
+        size_t nameLength = wcslen(entry.cFileName);
+        size_t patternLength = wcslen(level->Pattern);
+        if (directoryLength + nameLength + 1 + patternLength >= PathCapacity) {
+            ReportMatchError(level->Spec, ERROR_FILENAME_EXCED_RANGE);
+            state->Result = -1;
+            state->ErrorReported = true;
+            continue;
+        }
+        wchar_t* p = level->Scratch;
+        std::memcpy(p, level->Directory, directoryLength * sizeof(wchar_t));
+        p += directoryLength;
+        std::memcpy(p, entry.cFileName, nameLength * sizeof(wchar_t));
+        p += nameLength;
+        *p++ = L'\\';
+        std::memcpy(p, level->Pattern, (patternLength + 1) * sizeof(wchar_t));
+
+        if (!level->Deeper) level->Deeper = NewLevel();
+        if (!level->Deeper) {
+            ReportMatchError(level->Spec, ERROR_NOT_ENOUGH_MEMORY);
+            state->Result = -1;
+            state->ErrorReported = true;
+            return 0;
+        }
+        bool childMatched = false;
+        int result = HandleLevel(walk, level->Deeper, level->Scratch, childFlags, childMin, childMax, &childMatched);
+        if (result == -3) return -3;
+        if (childMatched) {
+            // Files were found below: their failures count here too.
+            state->Matched = true;
+            if (result != 0) state->Result = result;
+        } else if (result < 0) {
+            state->Result = result;
+        }
+    } while (FindNextFileW(find.h, &level->Entry));
+    return 0;
+}
+
+int HandleLevel(const Walk& walk, Level* level, const wchar_t* fileSpec, uint32_t flags, int32_t minDepth,
+                int32_t maxDepth, bool* matched) {
+    if (!PrepareLevel(level, fileSpec, &flags)) {
+        if (!(flags & FH_QUIET)) ReportError(L"No matching files: \"%s\"\r\n", fileSpec);
+        return 1;
+    }
+    LevelState state;
+    const bool recurse = (flags & FH_RECURSE) && maxDepth != 0;
+    const bool dirsFirst = (flags & FH_DIRS_FIRST) != 0;
+    bool searchFailed = false;
+    if (recurse && dirsFirst && SearchSubdirectories(walk, level, flags, minDepth, maxDepth, &state) == -3)
+        return -3;
+    if (minDepth == 0) {
+        int step = MatchFiles(walk, level, flags, &state);
+        if (step == -3) return -3;
+        searchFailed = step != 0;
+    }
+    if (recurse && !dirsFirst && !searchFailed &&
+        SearchSubdirectories(walk, level, flags, minDepth, maxDepth, &state) == -3)
+        return -3;
+
+    if (state.Matched) {
+        *matched = true;
+        return state.Result;
+    }
+    if (!(flags & FH_QUIET) && !state.ErrorReported) ReportError(L"No matching files: \"%s\"\r\n", level->Spec);
+    return state.Result != 0 ? state.Result : 1;
+}
+
+// The report is written straight to the console, whatever standard output
+// and standard error are redirected to. Static: it may run deep in a walk.
+wchar_t ReportText[PathCapacity + 128];
+
+void ReportCallbackException(const wchar_t* fileName, uint32_t callbackFlags, int result) {
+    int restore = 7;
+    HANDLE console = CreateFileW(L"conout$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 0, nullptr);
+    if (console != INVALID_HANDLE_VALUE) {
+        CONSOLE_SCREEN_BUFFER_INFO info;
+        if (GetConsoleScreenBufferInfo(console, &info)) {
+            restore = info.wAttributes & 0xFF;
+            SetConsoleTextAttribute(console, static_cast<WORD>(ExceptionReportAttribute(restore)));
+        }
+        CloseHandle(console);
+    }
+    FormatText(ReportText, sizeof ReportText / sizeof ReportText[0],
+               L"\n\u2022  EXCEPTION in FileHandler():   Filename = \"%s\"   Flags = 0x%04X\n",
+               fileName ? fileName : L"<NULL>", callbackFlags);
+    _cputws(ReportText);
+    FormatText(ReportText, sizeof ReportText / sizeof ReportText[0], L"   RETURNING :  %d\n\n", result);
+    _cputws(ReportText);
+    console = CreateFileW(L"conout$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                          nullptr);
+    if (console != INVALID_HANDLE_VALUE) {
+        SetConsoleTextAttribute(console, static_cast<WORD>(restore));
+        CloseHandle(console);
+    }
+}
+
+}  // namespace
+
+int ExceptionReportAttribute(int attribute) {
+    const int foreground = attribute & 0xF;
+    const int background = (attribute >> 4) & 0xF;
+    if (foreground == background) return 0x0F;
+    if (foreground != 0 && !(foreground & 8) && !(background & 8)) return attribute | 8;
+    int contrast = PrimaryContrast[background];
+    return contrast == attribute ? SecondaryContrast[background] : contrast;
+}
+
+int CallFileCallback(FileCallback callback, const wchar_t* fileName, uint32_t callbackFlags, void* callbackData,
+                     int exceptionResult, bool* threw) {
+    if (threw) *threw = false;
+    // The library's only exception handler: a callback that throws must not
+    // take the walk and the host down with it.
+    try {
+        return callback(fileName, callbackFlags, callbackData);
+    } catch (...) {
+        ReportCallbackException(fileName, callbackFlags, exceptionResult);
+        if (threw) *threw = true;
+        return exceptionResult;
+    }
+}
+
+int FileHandler(const wchar_t* fileSpec, uint32_t callbackFlags, void* callbackData, FileCallback callback,
+                uint32_t handlerFlags, uint32_t attributeMask, uint32_t attributeValue, Range* ranges,
+                int32_t minDepth, int32_t maxDepth) {
+    if (!fileSpec || !fileSpec[0] || !callback) return -1;
+    const int exceptionResult = ExceptionResult(handlerFlags);
+
+    if (IsClipboardOrAddress(fileSpec, handlerFlags))
+        return PassThrough(fileSpec, callbackFlags, callbackData, callback, exceptionResult);
+    if (IsListArgument(fileSpec, handlerFlags))
+        return ReadListFile(fileSpec + 1, callbackFlags, callbackData, callback, handlerFlags);
+    if (IsStandardInput(fileSpec, handlerFlags))
+        return PassThrough(fileSpec, callbackFlags, callbackData, callback, exceptionResult);
+
+    LevelChain chain;
+    chain.First = NewLevel();
+    if (!chain.First) {
+        ReportMatchError(fileSpec, ERROR_NOT_ENOUGH_MEMORY);
+        return -1;
+    }
+    const Walk walk{callbackFlags, callbackData, callback, attributeMask, attributeValue, ranges, exceptionResult};
+    bool matched = false;
+    return HandleLevel(walk, chain.First, fileSpec, handlerFlags, minDepth, maxDepth, &matched);
+}
+
+int MatchPattern(const wchar_t* pattern, const wchar_t* name, bool alternatives) {
+    if (!pattern || !name) return -2;
+    if (!alternatives || !wcschr(pattern, L'|')) {
+        if (alternatives && !pattern[0]) return -2;
+        return WildcardComparison(pattern, name, 1, 1);
+    }
+    static wchar_t alternative[PathCapacity];
+    int result = -2;
+    const wchar_t* start = pattern;
+    for (;;) {
+        const wchar_t* bar = wcschr(start, L'|');
+        size_t length = bar ? static_cast<size_t>(bar - start) : wcslen(start);
+        if (length > 0) {
+            if (length > PathCapacity - 1) length = PathCapacity - 1;
+            std::memcpy(alternative, start, length * sizeof(wchar_t));
+            alternative[length] = 0;
+            result = WildcardComparison(alternative, name, 1, 1);
+            if (result == 0) return 0;
+        }
+        if (!bar) return result;
+        start = bar + 1;
+    }
+}
+
+int LongPathPrefix(wchar_t* name) {
+    if (!name || !name[0]) return -1;
+    if (name[0] == L'\\' && name[1] == L'\\') return 0;
+    size_t length = wcslen(name);
+    if (length < MAX_PATH) return 0;
+    size_t directoryLength = 0;
+    for (size_t i = 0; i < length; ++i)
+        if (IsPathSeparator(name[i])) directoryLength = i + 1;
+    if (directoryLength == 1) directoryLength = 0;
+    if (directoryLength + 12 <= MAX_PATH) return 0;
+    if (length + 4 >= PathCapacity) return -1;  // no room for the prefix
+    std::memmove(name + 4, name, (length + 1) * sizeof(wchar_t));
+    std::memcpy(name, L"\\\\?\\", 4 * sizeof(wchar_t));
+    return 1;
+}
+
+void TrimWhiteSpace(wchar_t* text) {
+    if (!text) return;
+    size_t length = wcslen(text);
+    while (length > 0 && iswspace(text[length - 1])) --length;
+    text[length] = 0;
+    size_t start = 0;
+    while (start < length && iswspace(text[start])) ++start;
+    if (start) std::memmove(text, text + start, (length - start + 1) * sizeof(wchar_t));
+}
+
+int SystemErrorText(int code, wchar_t* buffer) {
+    if (!buffer) return -1;
+    const DWORD capacity = 1024;
+    if (code == -1) {
+        wcscpy(buffer, L"Unknown error");
+        return 0;
+    }
+    // From the system, no inserts, no line breaks.
+    DWORD length = FormatMessageW(0x12FF, nullptr, static_cast<DWORD>(code), 0, buffer, capacity, nullptr);
+    if (length == 0 || length >= capacity) FormatText(buffer, capacity, L"Error %d", code);
+    length = static_cast<DWORD>(wcslen(buffer));
+    while (length > 0 && iswspace(buffer[length - 1])) --length;
+    buffer[length] = 0;
+    return 0;
+}

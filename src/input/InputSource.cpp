@@ -225,6 +225,9 @@ bool CopyToTempFile(InputSource* source, HANDLE console, BY_HANDLE_FILE_INFORMAT
         DWORD got = 0;
         // A failed read is the end as well: a broken pipe is how a pipe ends.
         if (!input || !ReadFile(input, buffer.p, CopyChunk, &got, nullptr) || got == 0) break;
+        // A console line that starts with ^Z ends the text even where the
+        // console hands the character through instead of ending the read.
+        if (console && static_cast<const uint8_t*>(buffer.p)[0] == 0x1A) break;
         DWORD put = 0;
         BOOL written = WriteFile(temp.h, buffer.p, got, &put, nullptr);
         if (!written || put != got) {

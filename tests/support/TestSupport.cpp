@@ -115,3 +115,124 @@ std::string Narrow(const std::wstring& text) {
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), n, nullptr, nullptr);
     return bytes;
 }
+
+// ---- bytora.exe as a child process ------------------------------------------
+#include <map>
+#include <thread>
+
+namespace {
+
+// Closes its handle once, whichever way the scope is left.
+struct ChildHandle {
+    HANDLE h = nullptr;
+    ChildHandle() = default;
+    ChildHandle(const ChildHandle&) = delete;
+    ChildHandle& operator=(const ChildHandle&) = delete;
+    ~ChildHandle() { Close(); }
+    void Close() {
+        if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        h = nullptr;
+    }
+};
+
+std::string ReadAll(HANDLE pipe) {
+    std::string bytes;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(pipe, chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.append(chunk, got);
+    return bytes;
+}
+
+// Environment names compare without regard to case.
+struct NameLess {
+    bool operator()(const std::wstring& a, const std::wstring& b) const {
+        return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_LESS_THAN;
+    }
+};
+
+std::wstring EnvironmentBlock(const std::vector<std::pair<std::wstring, std::wstring>>& changes) {
+    std::map<std::wstring, std::wstring, NameLess> vars;
+    std::vector<std::wstring> hidden;  // "=C:=C:\dir" entries: keep as they are
+    wchar_t* block = GetEnvironmentStringsW();
+    for (const wchar_t* p = block; p && *p; p += wcslen(p) + 1) {
+        std::wstring entry = p;
+        size_t eq = entry.find(L'=', 1);
+        if (entry[0] == L'=' || eq == std::wstring::npos) hidden.push_back(entry);
+        else vars[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    if (block) FreeEnvironmentStringsW(block);
+    for (const auto& change : changes) {
+        if (change.second.empty()) vars.erase(change.first);
+        else vars[change.first] = change.second;
+    }
+    std::wstring result;
+    for (const std::wstring& entry : hidden) result += entry + L'\0';
+    for (const auto& var : vars) result += var.first + L'=' + var.second + L'\0';
+    result += L'\0';
+    return result;
+}
+
+}  // namespace
+
+ChildResult RunBytora(const std::wstring& args, const std::string& stdinBytes,
+                      const std::vector<std::pair<std::wstring, std::wstring>>& env) {
+    ChildResult r{std::string(), std::string(), 0xFFFFFFFF};
+    wchar_t self[MAX_PATH * 4];
+    DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
+    if (n == 0 || n >= MAX_PATH * 4) return r;
+    std::wstring exe(self, n);
+    exe = exe.substr(0, exe.find_last_of(L"\\/") + 1) + L"bytora.exe";
+
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    ChildHandle inRead, inWrite, outRead, outWrite, errRead, errWrite;
+    if (!CreatePipe(&inRead.h, &inWrite.h, &sa, 0) || !CreatePipe(&outRead.h, &outWrite.h, &sa, 0) ||
+        !CreatePipe(&errRead.h, &errWrite.h, &sa, 0))
+        return r;
+    // Our own ends stay in this process.
+    SetHandleInformation(inWrite.h, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(outRead.h, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead.h, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = inRead.h;
+    si.hStdOutput = outWrite.h;
+    si.hStdError = errWrite.h;
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!args.empty()) commandLine += L" " + args;
+    std::wstring environment = EnvironmentBlock(env);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                        environment.data(), nullptr, &si, &pi))
+        return r;
+    ChildHandle process, thread;
+    process.h = pi.hProcess;
+    thread.h = pi.hThread;
+    // Only the child holds these now, so the pipes end when it does.
+    inRead.Close();
+    outWrite.Close();
+    errWrite.Close();
+
+    std::thread feeder([&] {
+        const char* p = stdinBytes.data();
+        size_t left = stdinBytes.size();
+        DWORD written = 0;
+        while (left > 0 && WriteFile(inWrite.h, p, static_cast<DWORD>(left > 65536 ? 65536 : left), &written, nullptr) &&
+               written > 0) {
+            p += written;
+            left -= written;
+        }
+        inWrite.Close();
+    });
+    std::thread outReader([&] { r.out = ReadAll(outRead.h); });
+    std::thread errReader([&] { r.err = ReadAll(errRead.h); });
+    bool hung = WaitForSingleObject(process.h, 60000) != WAIT_OBJECT_0;
+    if (hung) TerminateProcess(process.h, 0xFFFFFFFF);
+    outReader.join();
+    errReader.join();
+    feeder.join();
+    DWORD code = 0xFFFFFFFF;
+    if (!hung && GetExitCodeProcess(process.h, &code)) r.exitCode = code;
+    return r;
+}

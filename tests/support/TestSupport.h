@@ -22,3 +22,21 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path);
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& text);  // to UTF-8
+
+// ---- bytora.exe as a child process ------------------------------------------
+#include <utility>
+#include <vector>
+
+struct ChildResult {
+    std::string out;  // standard output, bytes as written
+    std::string err;  // standard error, bytes as written
+    DWORD exitCode;   // 0xFFFFFFFF when the child could not be started or hung
+};
+
+// Runs bytora.exe from the test executable's own folder with the command tail
+// args. Its standard input is a pipe that delivers stdinBytes and then ends;
+// standard output and error are pipes. env adds or replaces environment
+// variables of the child (an empty value removes the variable). A child still
+// running after a minute is ended.
+ChildResult RunBytora(const std::wstring& args, const std::string& stdinBytes = "",
+                      const std::vector<std::pair<std::wstring, std::wstring>>& env = {});

@@ -1,0 +1,157 @@
+// The text field of a dump line: one column per byte showing the characters
+// the bytes encode, plus the two places where the encoding reaches into the
+// rest of the line (UTF-8 dashes and character-boundary alignment).
+#include "dump/DumpInternal.h"
+
+namespace {
+
+inline bool IsContinuation(uint8_t b) { return (b & 0xC0) == 0x80; }
+
+bool IsSingleByte(uint32_t encoding) {
+    return encoding == Oem || encoding == Ascii || encoding == Raw || encoding == Ebcdic;
+}
+
+// The 256 byte values, decoded once per input to fill the text table.
+struct ByteSequence {
+    uint8_t bytes[256];
+    constexpr ByteSequence() : bytes() {
+        for (int i = 0; i < 256; ++i) bytes[i] = static_cast<uint8_t>(i);
+    }
+};
+constexpr ByteSequence AllBytes;
+
+}  // namespace
+
+void RefineEncoding(InputSource* source) {
+    if (source->Encoding != Oem || !source->Data || !source->Size) return;
+    const uint64_t n = source->Size < EncodingScanLimit ? source->Size : EncodingScanLimit;
+    uint8_t any = 0;
+    for (uint64_t i = 0; i < n; ++i) any |= source->Data[i];
+    if (!(any & 0x80)) source->Encoding = Ascii;
+}
+
+bool WantUtf8Dashes(const InputSource* source, uint32_t wordLen, uint32_t flags) {
+    return source->Encoding == Utf8 && wordLen == 1 && !(flags & (DF_NO_UTF8_DASHES | DF_UNIX));
+}
+
+void AlignPosition(InputSource* source, uint64_t p) {
+    const uint64_t size = source->Size;
+    switch (source->Encoding) {
+    case Utf16Le:
+    case Utf16Be:
+        if ((p & 1) && size > 0 && p < size - 1) ++p;
+        break;
+    case Utf8:
+        while (size > 0 && p < size - 1 && IsContinuation(source->Data[p])) ++p;
+        break;
+    default:
+        break;
+    }
+    source->Position = p;
+}
+
+wchar_t Utf8Separator(const InputSource* source, DumpLayout* layout, uint64_t q) {
+    if (layout->PendingDashes > 0) {
+        --layout->PendingDashes;
+        return L'-';
+    }
+    const uint8_t* data = source->Data;
+    const uint8_t b = data[q];
+    if ((b & 0xC0) != 0xC0) return L' ';
+    // Only a sequence complete inside the window is joined.
+    const uint64_t end = layout->End;
+    uint32_t n = 0;
+    if ((b & 0xE0) == 0xC0) {
+        if (q + 1 < end && IsContinuation(data[q + 1])) n = 1;
+    } else if ((b & 0xF0) == 0xE0) {
+        if (q + 2 < end && IsContinuation(data[q + 1]) && IsContinuation(data[q + 2])) n = 2;
+    } else if ((b & 0xF8) == 0xF0) {
+        if (q + 3 < end && IsContinuation(data[q + 1]) && IsContinuation(data[q + 2]) && IsContinuation(data[q + 3]))
+            n = 3;
+    }
+    if (!n) return L' ';
+    layout->PendingDashes = n - 1;
+    return L'-';
+}
+
+int MapControl(int ch, uint32_t flags, wchar_t replacement) {
+    const bool pictures = (flags & DF_CONTROL_PICTURES) != 0;
+    if (ch >= 0 && ch < 0x20) return pictures ? 0x2400 + ch : replacement;
+    if (ch == 0x7F) return pictures ? 0x2421 : replacement;
+    if (ch >= 0x80 && ch <= 0x9F) return replacement;
+    return ch;
+}
+
+void BuildTextMap(const InputSource* source, DumpLayout* layout) {
+    const uint32_t flags = layout->Flags;
+    layout->UseTextMap = false;
+    if (flags & DF_ASCII_ONLY) {
+        // Every byte stands for itself; only 7-bit characters are shown.
+        for (int b = 0; b < 256; ++b)
+            layout->TextMap[b] = b >= 0x80 ? L' ' : static_cast<wchar_t>(MapControl(b, flags, layout->Replacement));
+        layout->UseTextMap = true;
+        return;
+    }
+    if (!IsSingleByte(source->Encoding) || source->BomLength != 0) return;
+    // One byte is one character here, so the decoder is asked once per byte
+    // value instead of once per byte of the input. The probe is a plain copy
+    // that only borrows the code-page settings; it owns nothing.
+    InputSource probe = *source;
+    probe.Data = AllBytes.bytes;
+    probe.Size = 256;
+    for (int b = 0; b < 256; ++b) {
+        probe.Position = static_cast<uint64_t>(b);
+        int ch = NextChar(&probe);
+        if (ch == 0xFEFF && (flags & DF_DUMP_BOM)) ch = 0xA4;
+        if (ch >= 0) ch = MapControl(ch, flags, layout->Replacement);
+        if (ch > 0xFFFF) ch = 0xFFFD;  // a single byte never decodes to a supplementary character
+        layout->TextMap[b] = ch < 0 ? 0 : static_cast<wchar_t>(ch);
+    }
+    layout->UseTextMap = true;
+}
+
+size_t AppendTextField(InputSource* source, DumpLayout* layout, uint64_t line, wchar_t* buffer, size_t column) {
+    wchar_t* out = buffer + column;
+    const uint64_t end = layout->End;
+    const uint32_t hexWidth = layout->HexWidth;
+
+    if (layout->UseTextMap) {
+        const uint8_t* data = source->Data;
+        const uint64_t left = line < end ? end - line : 0;
+        const uint32_t shown = left < hexWidth ? static_cast<uint32_t>(left) : hexWidth;
+        for (uint32_t i = 0; i < shown; ++i) {
+            const wchar_t c = layout->TextMap[data[line + i]];
+            if (c) *out++ = c;
+        }
+        for (uint32_t i = shown; i < hexWidth; ++i) *out++ = L' ';
+        if (line + shown > source->Position) source->Position = line + shown;
+        return static_cast<size_t>(out - buffer);
+    }
+
+    const uint32_t flags = layout->Flags;
+    uint32_t surplus = 0;  // units written beyond one per column, still to absorb
+    for (uint32_t i = 0; i < hexWidth; ++i) {
+        const uint64_t q = line + i;
+        int ch = L' ';
+        if (q == source->Position && q < end) {
+            ch = NextChar(source);
+            if (ch == 0xFEFF && (flags & DF_DUMP_BOM)) ch = 0xA4;
+        }
+        if (ch >= 0) ch = MapControl(ch, flags, layout->Replacement);
+        if (ch > 0x10FFFF) ch = 0xFFFD;
+        if (ch >= 0x10000) {
+            const int v = ch - 0x10000;
+            *out++ = static_cast<wchar_t>(0xD800 + (v >> 10));
+            *out++ = static_cast<wchar_t>(0xDC00 + (v & 0x3FF));
+            ++surplus;
+        } else if (ch < 0) {
+            // No complete character: nothing for this column.
+        } else if (surplus > 0 && q < source->Position) {
+            --surplus;
+        } else {
+            *out++ = static_cast<wchar_t>(ch);
+            surplus = 0;
+        }
+    }
+    return static_cast<size_t>(out - buffer);
+}

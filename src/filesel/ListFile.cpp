@@ -1,0 +1,88 @@
+// List files: "@name" arguments whose file holds one name per line.
+#include "filesel/FileSel.h"
+#include "filesel/FileSelInternal.h"
+#include "input/Input.h"
+#include "plugin/Plugin.h"
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Hands the list back to ReleaseInput once it was opened, on every path.
+struct OpenList {
+    InputSource Source{};
+    bool IsOpen = false;
+    OpenList() = default;
+    OpenList(const OpenList&) = delete;
+    OpenList& operator=(const OpenList&) = delete;
+    ~OpenList() {
+        if (IsOpen) ReleaseInput(&Source);
+    }
+};
+
+// The line and its resolved name: two path buffers, on the heap.
+struct ListBuffers {
+    wchar_t* Line = nullptr;
+    wchar_t* Name = nullptr;
+    ListBuffers() {
+        Line = static_cast<wchar_t*>(std::malloc(2 * PathCapacity * sizeof(wchar_t)));
+        if (Line) Name = Line + PathCapacity;
+    }
+    ListBuffers(const ListBuffers&) = delete;
+    ListBuffers& operator=(const ListBuffers&) = delete;
+    ~ListBuffers() { std::free(Line); }
+};
+
+void RemoveQuotes(wchar_t* text) {
+    wchar_t* out = text;
+    for (const wchar_t* in = text; *in; ++in)
+        if (*in != L'"') *out++ = *in;
+    *out = 0;
+}
+
+}  // namespace
+
+int ReadListFile(const wchar_t* listName, uint32_t callbackFlags, void* callbackData, FileCallback callback,
+                 uint32_t handlerFlags) {
+    if (!listName || !listName[0] || !callback) return -1;
+    const int exceptionResult = ExceptionResult(handlerFlags);
+    const bool reportMissing = !(handlerFlags & FH_QUIET);
+
+    ListBuffers buffers;
+    OpenList list;
+    if (!buffers.Line || OpenInput(&list.Source, listName, 0, GetOEMCP(), 0) != 0) {
+        ReportError(L"Error opening list file \"%s\"\r\n", listName);
+        return 2;
+    }
+    list.IsOpen = true;
+    InputSource* source = &list.Source;
+    // Any Unicode encoding or the OEM code page; never EBCDIC.
+    DetectEncoding(source, false);
+
+    wchar_t* line = buffers.Line;
+    wchar_t* name = buffers.Name;
+    int result = 0;
+    while (source->Position < source->Size && ReadTextLine(source, line) == 0) {
+        TrimWhiteSpace(line);
+        if (line[0] == L':') continue;  // a label or comment line
+        RemoveQuotes(line);
+        if (!line[0]) continue;
+        if (ResolvePath(line, name, RESOLVE_HOME) != 0) {
+            // Too long to name any file: it cannot exist.
+            if (reportMissing) ReportError(L"File not found: %s\r\n", line);
+            result = 2;
+            continue;
+        }
+        LongPathPrefix(name);
+        if (!name[0]) continue;
+        if (!QueryIsFileOrDirectory(name)) {
+            if (reportMissing) ReportError(L"File not found: %s\r\n", name);
+            result = 2;
+            continue;
+        }
+        int outcome = CallFileCallback(callback, name, callbackFlags, callbackData, exceptionResult, nullptr);
+        if (outcome == -3) return -3;
+        if (outcome != 0) result = outcome;
+    }
+    return result;
+}

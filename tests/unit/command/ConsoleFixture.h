@@ -1,0 +1,68 @@
+// A console screen buffer standing in for standard output, for the tests that
+// need the window size of a real console. Where no console can be had, ok()
+// is false and the test skips itself.
+#pragma once
+#include <windows.h>
+
+class ScopedConsoleOutput {
+public:
+    ScopedConsoleOutput() {
+        // A console of our own must not take over the test's own handles.
+        saved_[0] = GetStdHandle(STD_INPUT_HANDLE);
+        saved_[1] = GetStdHandle(STD_OUTPUT_HANDLE);
+        saved_[2] = GetStdHandle(STD_ERROR_HANDLE);
+        // A process started without a terminal may be attached to a console
+        // that cannot be opened; it then gets a console of its own.
+        HANDLE probe = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+        if (probe != INVALID_HANDLE_VALUE) {
+            CloseHandle(probe);
+        } else {
+            FreeConsole();
+            allocated_ = AllocConsole() != 0;
+        }
+        SetStdHandle(STD_INPUT_HANDLE, saved_[0]);
+        SetStdHandle(STD_ERROR_HANDLE, saved_[2]);
+        buffer_ = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            CONSOLE_TEXTMODE_BUFFER, nullptr);
+        SetStdHandle(STD_OUTPUT_HANDLE, buffer_ != INVALID_HANDLE_VALUE ? buffer_ : saved_[1]);
+    }
+    ~ScopedConsoleOutput() {
+        SetStdHandle(STD_INPUT_HANDLE, saved_[0]);
+        SetStdHandle(STD_OUTPUT_HANDLE, saved_[1]);
+        SetStdHandle(STD_ERROR_HANDLE, saved_[2]);
+        if (input_ != INVALID_HANDLE_VALUE) CloseHandle(input_);
+        if (buffer_ != INVALID_HANDLE_VALUE) CloseHandle(buffer_);
+        if (allocated_) FreeConsole();
+    }
+    ScopedConsoleOutput(const ScopedConsoleOutput&) = delete;
+    ScopedConsoleOutput& operator=(const ScopedConsoleOutput&) = delete;
+
+    bool ok() const { return buffer_ != INVALID_HANDLE_VALUE; }
+
+    // Sizes the window; false when the console would not take the size.
+    bool SetWindow(short width, short height) {
+        COORD size{static_cast<short>(width > 500 ? width : 500), 300};
+        SetConsoleScreenBufferSize(buffer_, size);
+        SMALL_RECT window{0, 0, static_cast<short>(width - 1), static_cast<short>(height - 1)};
+        if (!SetConsoleWindowInfo(buffer_, TRUE, &window)) return false;
+        CONSOLE_SCREEN_BUFFER_INFO info;
+        return GetConsoleScreenBufferInfo(buffer_, &info) && info.srWindow.Right - info.srWindow.Left + 1 == width &&
+               info.srWindow.Bottom - info.srWindow.Top + 1 == height;
+    }
+
+    // Makes the console's input standard input; false when it cannot be opened.
+    bool UseConsoleInput() {
+        input_ = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+        if (input_ == INVALID_HANDLE_VALUE) return false;
+        SetStdHandle(STD_INPUT_HANDLE, input_);
+        return true;
+    }
+
+private:
+    HANDLE saved_[3] = {};
+    HANDLE buffer_ = INVALID_HANDLE_VALUE;
+    HANDLE input_ = INVALID_HANDLE_VALUE;
+    bool allocated_ = false;
+};

@@ -1,0 +1,161 @@
+// The hand-written value emitters must give exactly the text of the printf
+// formats that define the dump layout.
+#include <gtest/gtest.h>
+#include <cstdarg>
+#include <cwctype>
+#include <random>
+#include "DumpTestUtil.h"
+
+namespace {
+
+std::wstring Format(const wchar_t* format, ...) {
+    wchar_t buffer[128];
+    va_list args;
+    va_start(args, format);
+    _vsnwprintf(buffer, 127, format, args);
+    va_end(args);
+    buffer[127] = 0;
+    return buffer;
+}
+
+// Values worth checking for an n-byte word: the edges around zero, the sign
+// bit and the maximum, plus a spread of pseudo-random ones.
+std::vector<uint64_t> SampleValues(uint32_t wordLen) {
+    const uint64_t max = wordLen == 8 ? UINT64_MAX : (1ull << (8 * wordLen)) - 1;
+    const uint64_t sign = 1ull << (8 * wordLen - 1);
+    std::vector<uint64_t> values = {0, 1, 7, 8, 9, 10, 0x7F, 0x80, 0xFF, 0x100 & max, sign - 1, sign, sign + 1, max - 1, max};
+    std::mt19937_64 random(wordLen);
+    for (int i = 0; i < 300; ++i) values.push_back(random() & max);
+    for (uint32_t bits = 1; bits < 8 * wordLen; ++bits) values.push_back((1ull << bits) & max);
+    return values;
+}
+
+// The value's text by the format string of the layout, with the argument
+// type the format expects.
+std::wstring Expected(uint32_t wordLen, uint32_t format, uint64_t value) {
+    const int digits = ValueDigits[wordLen][format];
+    const int shift = 64 - 8 * static_cast<int>(wordLen);
+    const int64_t signedValue = static_cast<int64_t>(value << shift) >> shift;
+    if (wordLen == 1) {
+        switch (format) {
+        case 0: return Format(L"%02x%c", static_cast<unsigned>(value), L' ');
+        case 1: return Format(L"%03o%c", static_cast<unsigned>(value), L' ');
+        case 2: return Format(L"%3u%c", static_cast<unsigned>(value), L' ');
+        default: return Format(L"%4d%c", static_cast<int>(static_cast<int8_t>(value)), L' ');
+        }
+    }
+    if (wordLen <= 4) {
+        switch (format) {
+        case 0: return Format(L"%0*x ", digits, static_cast<unsigned>(value));
+        case 1: return Format(L"%0*o ", digits, static_cast<unsigned>(value));
+        case 2: return Format(L"%*u ", digits, static_cast<unsigned>(value));
+        default: return Format(L"%*d ", digits, static_cast<int>(signedValue));
+        }
+    }
+    if (wordLen <= 7) {
+        switch (format) {
+        case 0: return Format(L"%0*I64x ", digits, static_cast<unsigned long long>(value));
+        case 1: return Format(L"%0*I64o ", digits, static_cast<unsigned long long>(value));
+        case 2: return Format(L"%*I64u ", digits, static_cast<unsigned long long>(value));
+        default: return Format(L"%*I64d ", digits, static_cast<long long>(signedValue));
+        }
+    }
+    switch (format) {
+    case 0: return Format(L"%016I64x  ", static_cast<unsigned long long>(value));
+    case 1: return Format(L"%022I64o  ", static_cast<unsigned long long>(value));
+    case 2: return Format(L"%20I64u  ", static_cast<unsigned long long>(value));
+    default: return Format(L"%21I64d  ", static_cast<long long>(value));
+    }
+}
+
+DumpLayout LayoutFor(uint32_t wordLen, uint32_t format, uint32_t flags = 0) {
+    TestInput input("x", Utf8);
+    DumpSettings settings = TestSettings(16, wordLen, format);
+    DumpLayout layout;
+    PrepareLayout(&settings, flags, &input.source, &layout);
+    return layout;
+}
+
+TEST(ValueFormat, EveryWordLengthAndBaseMatchesItsFormatString) {
+    for (uint32_t wordLen = 1; wordLen <= 8; ++wordLen) {
+        for (uint32_t format = 0; format <= 3; ++format) {
+            const DumpLayout layout = LayoutFor(wordLen, format);
+            for (uint64_t value : SampleValues(wordLen)) {
+                wchar_t buffer[64];
+                wchar_t* end = EmitValue(buffer, &layout, value);
+                *end++ = L' ';
+                if (wordLen == 8) *end++ = L' ';
+                const std::wstring got(buffer, static_cast<size_t>(end - buffer));
+                ASSERT_EQ(got, Expected(wordLen, format, value))
+                    << "WordLen " << wordLen << " Format " << format << " value " << value;
+            }
+        }
+    }
+}
+
+TEST(ValueFormat, HexByteMatchesPrintfInBothCases) {
+    for (unsigned b = 0; b < 256; ++b) {
+        wchar_t buffer[4] = {};
+        EmitHexByte(buffer, static_cast<uint8_t>(b), false);
+        EXPECT_EQ(std::wstring(buffer), Format(L"%02x", b));
+        EmitHexByte(buffer, static_cast<uint8_t>(b), true);
+        EXPECT_EQ(std::wstring(buffer), Format(L"%02X", b));
+    }
+}
+
+TEST(ValueFormat, AddressMatchesItsFormatStringAtEveryWidth) {
+    const uint64_t values[] = {0,           1,          0xFFFF,         0x10000,           0xFFFFFFFF,
+                               0x100000000, 0xABCDEF12, 0x123456789ABC, 0x8000000000000000, UINT64_MAX};
+    for (int width = 0; width <= 16; ++width) {
+        for (uint64_t value : values) {
+            wchar_t buffer[40];
+            wchar_t* end = EmitHex(buffer, value, static_cast<unsigned>(width), false);
+            *end++ = L' ';
+            *end++ = L' ';
+            const std::wstring expected = Format(L"%0*I64x  ", width, static_cast<unsigned long long>(value));
+            ASSERT_EQ(std::wstring(buffer, static_cast<size_t>(end - buffer)), expected) << width << " " << value;
+            end = EmitHex(buffer, value, static_cast<unsigned>(width), true);
+            std::wstring upper = Format(L"%0*I64X", width, static_cast<unsigned long long>(value));
+            ASSERT_EQ(std::wstring(buffer, static_cast<size_t>(end - buffer)), upper);
+        }
+    }
+}
+
+TEST(ValueFormat, NarrowWidthsPrintTheWholeNumber) {
+    // A field narrower than the number never cuts it, as with printf.
+    const struct {
+        int64_t value;
+        unsigned width;
+    } cases[] = {{-1, 0}, {-1, 1}, {-1, 2}, {-128, 3}, {12345, 2}, {INT64_MIN, 4}, {INT64_MAX, 1}};
+    for (const auto& c : cases) {
+        wchar_t buffer[40];
+        wchar_t* end = EmitSigned(buffer, c.value, c.width);
+        EXPECT_EQ(std::wstring(buffer, static_cast<size_t>(end - buffer)),
+                  Format(L"%*I64d", static_cast<int>(c.width), static_cast<long long>(c.value)));
+        end = EmitUnsigned(buffer, static_cast<uint64_t>(c.value), c.width);
+        EXPECT_EQ(std::wstring(buffer, static_cast<size_t>(end - buffer)),
+                  Format(L"%*I64u", static_cast<int>(c.width), static_cast<unsigned long long>(c.value)));
+        end = EmitOctal(buffer, static_cast<uint64_t>(c.value), c.width);
+        EXPECT_EQ(std::wstring(buffer, static_cast<size_t>(end - buffer)),
+                  Format(L"%0*I64o", static_cast<int>(c.width), static_cast<unsigned long long>(c.value)));
+    }
+}
+
+TEST(ValueFormat, DigitsTableFitsTheWidestValueOfEachWordLength) {
+    // The value area relies on every value filling exactly Digits columns.
+    for (uint32_t wordLen = 1; wordLen <= 8; ++wordLen) {
+        for (uint32_t format = 0; format <= 3; ++format) {
+            const DumpLayout layout = LayoutFor(wordLen, format);
+            const uint64_t max = wordLen == 8 ? UINT64_MAX : (1ull << (8 * wordLen)) - 1;
+            const uint64_t sign = 1ull << (8 * wordLen - 1);
+            for (uint64_t value : {uint64_t(0), max, sign}) {
+                wchar_t buffer[64];
+                const wchar_t* end = EmitValue(buffer, &layout, value);
+                EXPECT_EQ(static_cast<uint32_t>(end - buffer), layout.Digits)
+                    << "WordLen " << wordLen << " Format " << format << " value " << value;
+            }
+        }
+    }
+}
+
+}  // namespace

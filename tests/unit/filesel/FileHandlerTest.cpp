@@ -1,0 +1,371 @@
+// The enumeration driver against real directory trees: what the callback is
+// given, in which order, the results and the messages.
+#include "FileSelTestUtil.h"
+#include "filesel/FileSelInternal.h"
+#include <chrono>
+
+namespace {
+
+using Names = std::vector<std::wstring>;
+
+class FileHandlerTest : public ::testing::Test {
+protected:
+    TempTree tree;
+    Recorder recorder;
+    void SetUp() override {
+        recorder.root = tree.root;
+        for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.log", L"d1.dat", L"d2.dat", L"e.dat", L"sub\\f.txt",
+                                    L"sub\\g.log", L"sub\\deep\\h.txt", L"other\\i.txt"})
+            tree.File(name);
+    }
+    Captured Run(const std::wstring& relative, uint32_t flags = CommandFlags, int32_t minDepth = 0,
+                 int32_t maxDepth = -1) {
+        return Walk(recorder, tree.Path(relative), flags, minDepth, maxDepth);
+    }
+};
+
+TEST_F(FileHandlerTest, MatchesWildcardsAndBracketSets) {
+    struct Case {
+        const wchar_t* pattern;
+        Names expected;
+    } cases[] = {
+        {L"*.txt", {L"a.txt", L"b.txt"}},
+        {L"d[12].dat", {L"d1.dat", L"d2.dat"}},
+        {L"[!d]*.*", {L"a.txt", L"b.txt", L"c.log"}},
+        {L"?.dat", {L"e.dat"}},
+        {L"B.TXT", {L"b.txt"}},
+        {L"*.txt;*.log", {L"a.txt", L"b.txt", L"c.log"}},
+        {L"e.dat;*.txt;nothing", {L"a.txt", L"b.txt", L"e.dat"}},
+    };
+    for (const Case& c : cases) {
+        recorder.names.clear();
+        Captured out = Run(c.pattern);
+        EXPECT_EQ(0, out.result) << Narrow(c.pattern);
+        EXPECT_EQ(c.expected, recorder.Sorted()) << Narrow(c.pattern);
+        EXPECT_EQ(L"", out.err);
+    }
+    // The callback's values arrive unchanged.
+    ASSERT_FALSE(recorder.flags.empty());
+    EXPECT_EQ(0x1234u, recorder.flags[0]);
+}
+
+TEST_F(FileHandlerTest, AlternativesNeedTheirFlag) {
+    Captured out = Run(L"*.txt;*.log", CommandFlags & ~FH_ALTERNATIVES);
+    EXPECT_EQ(1, out.result);
+    EXPECT_TRUE(recorder.names.empty());
+    EXPECT_EQ(Prefixed(L"No matching files: \"" + tree.Path(L"*.txt;*.log") + L"\"\r\n"), out.err);
+}
+
+TEST_F(FileHandlerTest, SemicolonsInDirectoryNamesStayOrdinary) {
+    tree.File(L"x;y\\j.txt");
+    tree.File(L"x;y\\k.log");
+    Captured out = Run(L"x;y\\*.log;*.txt");
+    EXPECT_EQ(0, out.result);
+    EXPECT_EQ((Names{L"x;y\\j.txt", L"x;y\\k.log"}), recorder.Sorted());
+}
+
+TEST_F(FileHandlerTest, RecursesWithAlternativesInEverySubdirectory) {
+    Captured out = Run(L"*.txt;*.log", CommandFlags | FH_RECURSE);
+    EXPECT_EQ(0, out.result);
+    EXPECT_EQ((Names{L"a.txt", L"b.txt", L"c.log", L"other\\i.txt", L"sub\\deep\\h.txt", L"sub\\f.txt",
+                     L"sub\\g.log"}),
+              recorder.Sorted());
+    // Files of a directory come before those of its subdirectories...
+    EXPECT_LT(recorder.IndexOf(L"a.txt"), recorder.IndexOf(L"sub\\f.txt"));
+    EXPECT_LT(recorder.IndexOf(L"sub\\f.txt"), recorder.IndexOf(L"sub\\deep\\h.txt"));
+
+    // ...and after them with the subdirectories first.
+    recorder.names.clear();
+    out = Run(L"*.txt;*.log", CommandFlags | FH_RECURSE | FH_DIRS_FIRST);
+    EXPECT_EQ(7u, recorder.names.size());
+    EXPECT_GT(recorder.IndexOf(L"a.txt"), recorder.IndexOf(L"sub\\f.txt"));
+    EXPECT_GT(recorder.IndexOf(L"sub\\f.txt"), recorder.IndexOf(L"sub\\deep\\h.txt"));
+    EXPECT_GT(recorder.IndexOf(L"c.log"), recorder.IndexOf(L"other\\i.txt"));
+}
+
+TEST_F(FileHandlerTest, HonoursTheDepthLimits) {
+    struct Case {
+        int32_t minDepth, maxDepth;
+        Names expected;
+    } cases[] = {
+        {1, -1, {L"other\\i.txt", L"sub\\deep\\h.txt", L"sub\\f.txt"}},
+        {2, -1, {L"sub\\deep\\h.txt"}},
+        {0, 0, {L"a.txt", L"b.txt"}},
+        {0, 1, {L"a.txt", L"b.txt", L"other\\i.txt", L"sub\\f.txt"}},
+        {1, 1, {L"other\\i.txt", L"sub\\f.txt"}},
+    };
+    for (const Case& c : cases) {
+        recorder.names.clear();
+        Captured out = Run(L"*.txt", CommandFlags | FH_RECURSE, c.minDepth, c.maxDepth);
+        EXPECT_EQ(0, out.result) << c.minDepth << "," << c.maxDepth;
+        EXPECT_EQ(c.expected, recorder.Sorted()) << c.minDepth << "," << c.maxDepth;
+    }
+    // Without recursion the depth limits do not open subdirectories.
+    recorder.names.clear();
+    EXPECT_EQ(0, Run(L"*.txt", CommandFlags, 0, 5).result);
+    EXPECT_EQ((Names{L"a.txt", L"b.txt"}), recorder.Sorted());
+}
+
+TEST_F(FileHandlerTest, SkipsHiddenAndSystemDirectoriesOnRequest) {
+    tree.File(L"hid\\m.txt");
+    tree.File(L"sys\\n.txt");
+    SetFileAttributesW(tree.Path(L"hid").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    SetFileAttributesW(tree.Path(L"sys").c_str(), FILE_ATTRIBUTE_SYSTEM);
+    DWORD hidden = GetFileAttributesW(tree.Path(L"hid").c_str());
+    DWORD system = GetFileAttributesW(tree.Path(L"sys").c_str());
+    if (!(hidden & FILE_ATTRIBUTE_HIDDEN) || !(system & FILE_ATTRIBUTE_SYSTEM))
+        GTEST_SKIP() << "this file system keeps no hidden or system attribute";
+
+    struct Case {
+        uint32_t flags;
+        bool hid, sys;
+    } cases[] = {
+        {0, true, true},
+        {FH_SKIP_HIDDEN_DIRS, false, true},
+        {FH_SKIP_SYSTEM_DIRS, true, false},
+        {FH_SKIP_HIDDEN_DIRS | FH_SKIP_SYSTEM_DIRS, false, false},
+    };
+    for (const Case& c : cases) {
+        recorder.names.clear();
+        EXPECT_EQ(0, Run(L"*.txt", CommandFlags | FH_RECURSE | c.flags).result);
+        Names sorted = recorder.Sorted();
+        EXPECT_EQ(c.hid, std::count(sorted.begin(), sorted.end(), L"hid\\m.txt") == 1) << c.flags;
+        EXPECT_EQ(c.sys, std::count(sorted.begin(), sorted.end(), L"sys\\n.txt") == 1) << c.flags;
+        EXPECT_EQ(1, std::count(sorted.begin(), sorted.end(), L"sub\\f.txt"));
+    }
+}
+
+TEST_F(FileHandlerTest, SkipsJunctionsOnRequest) {
+    if (!CreateSymbolicLinkW(tree.Path(L"link").c_str(), tree.Path(L"other").c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY))
+        GTEST_SKIP() << "no directory links here";
+    DWORD attributes = GetFileAttributesW(tree.Path(L"link").c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        GTEST_SKIP() << "directory links are not reparse points here";
+    EXPECT_EQ(0, Run(L"i.txt", CommandFlags | FH_RECURSE).result);
+    EXPECT_EQ((Names{L"link\\i.txt", L"other\\i.txt"}), recorder.Sorted());
+    recorder.names.clear();
+    EXPECT_EQ(0, Run(L"i.txt", CommandFlags | FH_RECURSE | FH_SKIP_JUNCTIONS).result);
+    EXPECT_EQ((Names{L"other\\i.txt"}), recorder.Sorted());
+}
+
+TEST_F(FileHandlerTest, PassesDirectoriesAndDotsOnlyWhenAsked) {
+    tree.Dir(L"dir.txt");
+    EXPECT_EQ(0, Run(L"*.txt").result);
+    EXPECT_EQ((Names{L"a.txt", L"b.txt"}), recorder.Sorted());
+
+    recorder.names.clear();  // no attribute test: directories too, but never "." and ".."
+    EXPECT_EQ(0, Walk(recorder, tree.Path(L"*"), CommandFlags, 0, -1, 0, 0).result);
+    Names all = recorder.Sorted();
+    EXPECT_EQ(1, std::count(all.begin(), all.end(), L"dir.txt"));
+    EXPECT_EQ(1, std::count(all.begin(), all.end(), L"sub"));
+    EXPECT_EQ(0, std::count(all.begin(), all.end(), L"."));
+
+    recorder.names.clear();
+    EXPECT_EQ(0, Walk(recorder, tree.Path(L".*"), CommandFlags | FH_MATCH_DOTS, 0, -1, 0, 0).result);
+    EXPECT_EQ((Names{L".", L".."}), recorder.Sorted());
+
+    recorder.names.clear();  // only directories
+    EXPECT_EQ(0, Walk(recorder, tree.Path(L"*"), CommandFlags, 0, -1, FILE_ATTRIBUTE_DIRECTORY,
+                      FILE_ATTRIBUTE_DIRECTORY)
+                     .result);
+    EXPECT_EQ((Names{L"dir.txt", L"other", L"sub"}), recorder.Sorted());
+}
+
+TEST_F(FileHandlerTest, ReportsNoMatchOnceWithTheResolvedSpecification) {
+    CurrentDirectory cwd(tree.root);
+    Captured out = Walk(recorder, L"sub/*.none", CommandFlags | FH_RECURSE);
+    EXPECT_EQ(1, out.result);
+    EXPECT_TRUE(recorder.names.empty());
+    EXPECT_EQ(Prefixed(L"No matching files: \"" + tree.Path(L"sub\\*.none") + L"\"\r\n"), out.err);
+
+    out = Walk(recorder, L"*.none", CommandFlags | FH_QUIET);
+    EXPECT_EQ(1, out.result);
+    EXPECT_EQ(L"", out.err);
+
+    // Subdirectories without matches are quiet and leave the result alone.
+    out = Walk(recorder, L"a.txt", CommandFlags | FH_RECURSE);
+    EXPECT_EQ(0, out.result);
+    EXPECT_EQ(L"", out.err);
+    EXPECT_EQ((Names{L"a.txt"}), recorder.names);
+}
+
+TEST_F(FileHandlerTest, ReportsASearchError) {
+    Captured out = Run(L"nosuchdir\\*.txt");
+    EXPECT_EQ(-1, out.result);
+    wchar_t text[1024];
+    SystemErrorText(ERROR_PATH_NOT_FOUND, text);
+    EXPECT_EQ(Prefixed(L"Error matching \"" + tree.Path(L"nosuchdir\\*.txt") + L"\" :\r\n   " + text + L"\r\n"),
+              out.err);
+}
+
+TEST_F(FileHandlerTest, KeepsTheLastFailureAndGoesOn) {
+    recorder.results[L"b.txt"] = 7;
+    recorder.results[L"sub\\f.txt"] = -1;
+    Captured out = Run(L"*.txt", CommandFlags | FH_RECURSE);
+    EXPECT_EQ(5u, recorder.names.size());  // every file is still handed over
+    // The subdirectory's failure is searched after the level's own files.
+    EXPECT_EQ(-1, out.result);
+
+    recorder.names.clear();
+    recorder.results.clear();
+    recorder.results[L"a.txt"] = 2;
+    EXPECT_EQ(2, Run(L"a.txt").result);
+
+    // A failure found only below still counts, and no "No matching files".
+    recorder.results.clear();
+    recorder.results[L"sub\\deep\\h.txt"] = 3;
+    out = Run(L"h.txt", CommandFlags | FH_RECURSE);
+    EXPECT_EQ(3, out.result);
+    EXPECT_EQ(L"", out.err);
+}
+
+TEST_F(FileHandlerTest, StopsAtOnceOnABreak) {
+    recorder.results[L"sub\\f.txt"] = -3;
+    Captured out = Run(L"*.txt", CommandFlags | FH_RECURSE | FH_DIRS_FIRST);
+    EXPECT_EQ(-3, out.result);
+    EXPECT_EQ(L"sub\\f.txt", recorder.names.back());
+    EXPECT_EQ(0, std::count(recorder.names.begin(), recorder.names.end(), L"a.txt"));
+    EXPECT_EQ(L"", out.err);
+}
+
+TEST_F(FileHandlerTest, ClosesEverySearchAlsoWhenStopped) {
+    DWORD before = 0, after = 0;
+    if (!GetProcessHandleCount(GetCurrentProcess(), &before) || before == 0)
+        GTEST_SKIP() << "no handle count here";
+    recorder.results[L"sub\\deep\\h.txt"] = -3;
+    EXPECT_EQ(-3, Run(L"*.txt", CommandFlags | FH_RECURSE | FH_DIRS_FIRST).result);
+    recorder.results.clear();
+    EXPECT_EQ(1, Run(L"*.none", CommandFlags | FH_RECURSE).result);
+    EXPECT_EQ(0, Run(L"*", CommandFlags | FH_RECURSE).result);
+    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &after));
+    EXPECT_EQ(before, after);
+}
+
+TEST_F(FileHandlerTest, ShieldsTheWalkFromACallbackThatThrows) {
+    recorder.throwOn = L"a.txt";
+    Captured out = Run(L"a.txt");
+    EXPECT_EQ(-3, out.result);  // an exception stops the walk
+
+    recorder.names.clear();
+    out = Run(L"*.txt", CommandFlags | FH_RECURSE | FH_EXCEPTION_200);
+    EXPECT_EQ(-200, out.result);  // counted as a failure; the walk goes on
+    EXPECT_EQ(5u, recorder.names.size());
+
+    // Also for names passed straight through.
+    recorder.throwOn = L"clip:";
+    EXPECT_EQ(-3, Walk(recorder, L"clip:", CommandFlags).result);
+    EXPECT_EQ(-200, Walk(recorder, L"clip:", CommandFlags | FH_EXCEPTION_200).result);
+    // The report goes to the console, never to the redirected streams.
+    EXPECT_EQ(L"", out.err);
+    EXPECT_EQ(L"", out.out);
+}
+
+TEST_F(FileHandlerTest, PassesSpecialNamesStraightThrough) {
+    struct Case {
+        const wchar_t* spec;
+        uint32_t flag;
+    } cases[] = {
+        {L"clip:", FH_PASS_CLIPBOARD},
+        {L"CLIP:", FH_PASS_CLIPBOARD},
+        {L"-", FH_PASS_STDIN},
+        {L"http://example.com/a*.bin", FH_PASS_URLS},
+        {L"ftp://example.com/x", FH_PASS_URLS},
+    };
+    for (const Case& c : cases) {
+        recorder.names.clear();
+        recorder.results.clear();
+        EXPECT_EQ(0, Walk(recorder, c.spec, c.flag).result) << Narrow(c.spec);
+        EXPECT_EQ((Names{c.spec}), recorder.names);
+        // Every failure becomes -1, a break included: the command goes on.
+        for (int failure : {-3, 2, -1}) {
+            recorder.results[c.spec] = failure;
+            EXPECT_EQ(-1, Walk(recorder, c.spec, c.flag).result) << Narrow(c.spec) << failure;
+        }
+    }
+    // Without the flag "-" is an ordinary name.
+    recorder.names.clear();
+    CurrentDirectory cwd(tree.root);
+    Captured out = Walk(recorder, L"-", 0);
+    EXPECT_EQ(1, out.result);
+    EXPECT_TRUE(recorder.names.empty());
+    EXPECT_EQ(Prefixed(L"No matching files: \"" + tree.Path(L"-") + L"\"\r\n"), out.err);
+}
+
+TEST_F(FileHandlerTest, RefusesEmptyArguments) {
+    EXPECT_EQ(-1, FileHandler(nullptr, 0, &recorder, Recorder::Callback, CommandFlags, DefaultMask, 0, nullptr, 0, -1));
+    EXPECT_EQ(-1, FileHandler(L"", 0, &recorder, Recorder::Callback, CommandFlags, DefaultMask, 0, nullptr, 0, -1));
+    EXPECT_EQ(-1, FileHandler(L"x", 0, &recorder, nullptr, CommandFlags, DefaultMask, 0, nullptr, 0, -1));
+    EXPECT_TRUE(recorder.names.empty());
+}
+
+TEST_F(FileHandlerTest, TakesAListOnlyWhenTheRulesSayItIsOne) {
+    CurrentDirectory cwd(tree.root);
+    tree.File(L"names.lst", "a.txt\r\nsub\\f.txt\r\n");
+    tree.File(L"@both.lst", "");
+    tree.File(L"both.lst", "a.txt\r\n");
+
+    // The list is read: its names, resolved, without wildcard expansion.
+    Captured out = Walk(recorder, L"@names.lst", CommandFlags);
+    EXPECT_EQ(0, out.result);
+    EXPECT_EQ((Names{L"a.txt", L"sub\\f.txt"}), recorder.names);
+
+    // A file carries the whole argument: an ordinary name.
+    recorder.names.clear();
+    EXPECT_EQ(0, Walk(recorder, L"@both.lst", CommandFlags).result);
+    EXPECT_EQ((Names{L"@both.lst"}), recorder.names);
+
+    // Wildcards in the last component: always a pattern.
+    recorder.names.clear();
+    out = Walk(recorder, L"@name?.lst", CommandFlags);
+    EXPECT_EQ(1, out.result);
+    EXPECT_TRUE(recorder.names.empty());
+    EXPECT_EQ(Prefixed(L"No matching files: \"" + tree.Path(L"@name?.lst") + L"\"\r\n"), out.err);
+    recorder.names.clear();
+    EXPECT_EQ(0, Walk(recorder, L"@bot*", CommandFlags).result);
+    EXPECT_EQ((Names{L"@both.lst"}), recorder.names);
+
+    // Without list files "@" is part of a name.
+    recorder.names.clear();
+    EXPECT_EQ(1, Walk(recorder, L"@names.lst", CommandFlags & ~FH_LIST_FILES).result);
+    EXPECT_TRUE(recorder.names.empty());
+}
+
+TEST_F(FileHandlerTest, UsesTheLongPathFormBeyondTheLimit) {
+    // A directory part of 100 characters with a name of 200: left alone.
+    std::wstring shortDirectory(100 - tree.root.size() - 1, L's');
+    std::wstring longName(200, L'n');
+    tree.File(shortDirectory + L"\\" + longName);
+    EXPECT_EQ(0, Run(shortDirectory + L"\\n*").result);
+    ASSERT_EQ(1u, recorder.names.size());
+    EXPECT_EQ(shortDirectory + L"\\" + longName, recorder.names[0]);
+
+    // A directory part beyond 248 characters: every name gets "\\?\".
+    std::wstring deep = std::wstring(120, L'a') + L"\\" + std::wstring(140, L'b');
+    tree.File(deep + L"\\x.txt");
+    recorder.names.clear();
+    recorder.root = L"\\\\?\\" + tree.root;
+    EXPECT_EQ(0, Run(L"x.txt", CommandFlags | FH_RECURSE).result);
+    EXPECT_EQ((Names{deep + L"\\x.txt"}), recorder.names);
+}
+
+TEST(FileHandlerSpeed, WalksALargeTree) {
+    TempTree tree;
+    const int directories = 2000, filesEach = 10;
+    for (int d = 0; d < directories; ++d) {
+        std::wstring directory = tree.Path(L"d" + std::to_wstring(d / 100) + L"\\e" + std::to_wstring(d));
+        tree.Dir(directory.substr(tree.root.size() + 1));
+        for (int f = 0; f < filesEach; ++f)
+            ASSERT_TRUE(WriteBytes(directory + L"\\f" + std::to_wstring(f) + L".bin", "x"));
+    }
+    Recorder recorder;
+    auto start = std::chrono::steady_clock::now();
+    Captured out = Walk(recorder, tree.Path(L"*.bin"), CommandFlags | FH_RECURSE);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(0, out.result);
+    EXPECT_EQ(static_cast<size_t>(directories * filesEach), recorder.names.size());
+    printf("[ timing ] %d files in %d directories: %.3f s\n", directories * filesEach, directories + 20, seconds);
+    EXPECT_LT(seconds, 30.0);
+}
+
+}  // namespace

@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+#include "plugin/HostServices.h"
+#include "TestSupport.h"
+#include "HostTestUtil.h"
+
+#include <memory>
+#include <string>
+
+namespace {
+
+constexpr size_t ExpandUnits = 8192;
+
+// Expands text in an 8192-unit buffer; returns the result code and the text.
+std::pair<int, std::wstring> Expand(const std::wstring& text) {
+    std::unique_ptr<wchar_t[]> buffer(new wchar_t[ExpandUnits]);
+    wcsncpy(buffer.get(), text.c_str(), ExpandUnits - 1);
+    buffer[ExpandUnits - 1] = L'\0';
+    int r = ExpandVariables(buffer.get(), 1);
+    return {r, buffer.get()};
+}
+
+// Clears the host settings so that the defaults show.
+struct DefaultSettings {
+    ScopedEnv output{L"BYTORA_HOST_OUTPUT", nullptr};
+    ScopedEnv version{L"BYTORA_HOST_VERSION", nullptr};
+    ScopedEnv build{L"BYTORA_HOST_BUILD", nullptr};
+    ScopedEnv transient{L"BYTORA_HOST_TRANSIENT", nullptr};
+    ScopedEnv pipe{L"BYTORA_HOST_PIPE", nullptr};
+    ScopedEnv batch{L"BYTORA_HOST_BATCH", nullptr};
+    ScopedEnv batchName{L"BYTORA_HOST_BATCHNAME", nullptr};
+    ScopedEnv batchLine{L"BYTORA_HOST_BATCHLINE", nullptr};
+    ScopedEnv noLoad{L"noloadmsg", nullptr};
+};
+
+struct ExpandCase {
+    const wchar_t* text;
+    const wchar_t* expected;
+};
+
+TEST(ExpandVariables, VariablesInText) {
+    DefaultSettings defaults;
+    ScopedEnv a(L"BYTORA_T_A", L"alpha");
+    ScopedEnv b(L"BYTORA_T_B", L"beta gamma");
+    ScopedEnv undefined(L"BYTORA_T_UNDEFINED", nullptr);
+    const ExpandCase cases[] = {
+        {L"plain text", L"plain text"},
+        {L"", L""},
+        {L"x%BYTORA_T_A%y", L"xalphay"},
+        {L"%BYTORA_T_A%%BYTORA_T_B%", L"alphabeta gamma"},
+        {L"[%bytora_t_a%]", L"[alpha]"},  // names ignore case
+        {L"<%BYTORA_T_UNDEFINED%>", L"<>"},
+        {L"100% sure", L"100% sure"},
+        {L"50%", L"50%"},
+        {L"%", L"%"},
+        {L"a %% b", L"a % b"},
+        {L"%[BYTORA_T_A]!", L"alpha!"},
+        {L"(%[BYTORA_T_UNDEFINED])", L"()"},
+        {L"%[_transient]%[_pipe]%[noloadmsg]", L"10"},
+        {L"v%_4ver b%_build", L"v28.01 b62"},
+        {L"%_4ver%", L"28.01"},
+        {L"%_batch", L"0"},
+        {L"%_batchname [%_batchline]  ", L" [0]  "},
+        {L"%_unknown", L"%_unknown"},
+        {L"%@option[utf8output]", L"yes"},
+        {L"%@option[something]", L""},
+    };
+    for (const ExpandCase& c : cases) {
+        auto [r, text] = Expand(c.text);
+        EXPECT_EQ(r, 0) << Narrow(c.text);
+        EXPECT_EQ(text, c.expected) << Narrow(c.text);
+    }
+}
+
+TEST(ExpandVariables, SettingsComeFromTheEnvironment) {
+    DefaultSettings defaults;
+    ScopedEnv version(L"BYTORA_HOST_VERSION", L"27.5");
+    ScopedEnv build(L"BYTORA_HOST_BUILD", L"101");
+    ScopedEnv transient(L"BYTORA_HOST_TRANSIENT", L"0");
+    ScopedEnv batch(L"BYTORA_HOST_BATCH", L"2");
+    ScopedEnv name(L"BYTORA_HOST_BATCHNAME", L"C:\\jobs\\run.btm");
+    ScopedEnv line(L"BYTORA_HOST_BATCHLINE", L"17");
+    ScopedEnv output(L"BYTORA_HOST_OUTPUT", L"unicode");
+    const ExpandCase cases[] = {
+        {L"%_4ver/%_build", L"27.5/101"},
+        {L"%[_transient]%[_pipe]%[noloadmsg]", L"00"},
+        {L"%_batch", L"2"},
+        {L"%_batchname [%_batchline]  ", L"C:\\jobs\\run.btm [17]  "},
+        {L"%@option[utf8output]", L"no"},
+    };
+    for (const ExpandCase& c : cases) {
+        auto [r, text] = Expand(c.text);
+        EXPECT_EQ(r, 0) << Narrow(c.text);
+        EXPECT_EQ(text, c.expected) << Narrow(c.text);
+    }
+}
+
+TEST(ExpandVariables, CommaGroupsThousands) {
+    wchar_t separator[8] = L"", grouping[16] = L"";
+    GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, separator, 8);
+    GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SGROUPING, grouping, 16);
+    if (std::wstring(grouping) != L"3;0") GTEST_SKIP() << "locale does not group by three";
+    std::wstring s = separator;
+    ScopedEnv n(L"BYTORA_T_N", L"123456");
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {L"%@comma[0]", L"0"},
+        {L"%@comma[999]", L"999"},
+        {L"%@comma[1000]", L"1" + s + L"000"},
+        {L"%@comma[1234567]", L"1" + s + L"234" + s + L"567"},
+        {L"%@comma[18446744073709551615]", L"18" + s + L"446" + s + L"744" + s + L"073" + s + L"709" + s + L"551" + s + L"615"},
+        {L"%@comma[-1234]", L"-1" + s + L"234"},
+        {L"%@comma[1234.5]", L"1" + s + L"234.5"},
+        {L"%@comma[ 100000 ]", L"100" + s + L"000"},
+        {L"size %@comma[%BYTORA_T_N%] bytes", L"size 123" + s + L"456 bytes"},
+    };
+    for (const auto& [text, expected] : cases) {
+        auto [r, result] = Expand(text);
+        EXPECT_EQ(r, 0) << Narrow(text);
+        EXPECT_EQ(result, expected) << Narrow(text);
+    }
+}
+
+TEST(ExpandVariables, FailuresLeaveTheBufferUnchanged) {
+    const wchar_t* cases[] = {L"%@comma[12x]", L"%@comma[]", L"%@nosuchfunction[1]", L"a %@comma[abc] b"};
+    for (const wchar_t* text : cases) {
+        auto [r, result] = Expand(text);
+        EXPECT_NE(r, 0) << Narrow(text);
+        EXPECT_EQ(result, text);
+    }
+}
+
+TEST(ExpandVariables, ResultIsCappedAt8191Units) {
+    std::wstring exact(8191, L'x');
+    auto [r1, t1] = Expand(exact);
+    EXPECT_EQ(r1, 0);
+    EXPECT_EQ(t1, exact);
+
+    ScopedEnv big(L"BYTORA_T_BIG", std::wstring(8190, L'v').c_str());
+    auto [r2, t2] = Expand(L"a%BYTORA_T_BIG%");  // 8191 units: fits
+    EXPECT_EQ(r2, 0);
+    EXPECT_EQ(t2.size(), 8191u);
+    auto [r3, t3] = Expand(L"ab%BYTORA_T_BIG%");  // 8192 units: does not
+    EXPECT_NE(r3, 0);
+    EXPECT_EQ(t3, L"ab%BYTORA_T_BIG%");
+    auto [r4, t4] = Expand(L"%BYTORA_T_BIG%%BYTORA_T_BIG%");
+    EXPECT_NE(r4, 0);
+    EXPECT_EQ(t4, L"%BYTORA_T_BIG%%BYTORA_T_BIG%");
+}
+
+TEST(ExpandVariables, DescriptionsComeFromDescriptIon) {
+    std::wstring dir = MakeTempDir();
+    ASSERT_FALSE(dir.empty());
+    ASSERT_TRUE(WriteBytes(dir + L"\\descript.ion",
+                           "a.txt first file\r\n"
+                           "\"long name.txt\" Second one  \r\n"
+                           "B.TXT with extra\x04\xc2" "data\r\n"
+                           "caf\xc3\xa9.txt caf\xc3\xa9 description\n"
+                           "c.txt\r\n"));
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {L"a.txt", L"first file"},
+        {L"A.TXT", L"first file"},
+        {L"long name.txt", L"Second one"},
+        {L"b.txt", L"with extra"},
+        {L"caf\u00e9.txt", L"caf\u00e9 description"},
+        {L"c.txt", L""},
+        {L"missing.txt", L""},
+        {L"a", L""},
+    };
+    for (const auto& [file, expected] : cases) {
+        auto [r, result] = Expand(L"%@descript[" + dir + L"\\" + file + L"]");
+        EXPECT_EQ(r, 0) << Narrow(file);
+        EXPECT_EQ(result, expected) << Narrow(file);
+    }
+    // Quoted argument, and a folder without a description file.
+    auto [rq, quoted] = Expand(L"%@descript[\"" + dir + L"\\long name.txt\"]");
+    EXPECT_EQ(rq, 0);
+    EXPECT_EQ(quoted, L"Second one");
+    DeleteFileW((dir + L"\\descript.ion").c_str());
+    auto [rn, none] = Expand(L"%@descript[" + dir + L"\\a.txt]");
+    EXPECT_EQ(rn, 0);
+    EXPECT_EQ(none, L"");
+    RemoveTree(dir);
+}
+
+TEST(ExpandVariables, UnicodeDescriptionFile) {
+    std::wstring dir = MakeTempDir();
+    ASSERT_FALSE(dir.empty());
+    std::wstring text = L"\xfeffz.bin \u2022 bullet\r\n";
+    ASSERT_TRUE(WriteBytes(dir + L"\\descript.ion", std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2)));
+    auto [r, result] = Expand(L"%@descript[" + dir + L"\\Z.BIN]");
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(result, L"\u2022 bullet");
+    RemoveTree(dir);
+}
+
+}  // namespace

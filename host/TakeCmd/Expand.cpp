@@ -290,17 +290,25 @@ bool AppendDescription(Text& out, const wchar_t* s, size_t n) {
     return true;
 }
 
-bool Expand(const wchar_t* in, Text& out);
+bool Expand(const wchar_t* in, Text& out, int depth);
+
+// Functions nest at most this deep; deeper text is refused, not expanded.
+constexpr int MaxNesting = 16;
 
 // "%@name[argument]": the argument is expanded first. Returns false for an
 // unknown function or a bad argument.
-bool AppendFunction(Text& out, const wchar_t* name, size_t nameLength, const wchar_t* arg, size_t argLength) {
+bool AppendFunction(Text& out, const wchar_t* name, size_t nameLength, const wchar_t* arg, size_t argLength, int depth) {
+    if (depth >= MaxNesting) return false;
     HeapText raw(argLength + 1);
     if (!raw.data) return false;
     memcpy(raw.data, arg, argLength * sizeof(wchar_t));
     raw.data[argLength] = L'\0';
     Text expanded;
-    if (!expanded.data || !Expand(raw.data, expanded)) return false;
+    if (!expanded.data || !Expand(raw.data, expanded, depth + 1)) return false;
+    if (expanded.overflow) {
+        out.overflow = true;
+        return true;
+    }
     if (SameText(name, nameLength, L"comma")) return AppendComma(out, expanded.data, expanded.length);
     if (SameText(name, nameLength, L"descript")) return AppendDescription(out, expanded.data, expanded.length);
     if (SameText(name, nameLength, L"option")) {
@@ -315,7 +323,7 @@ bool AppendFunction(Text& out, const wchar_t* name, size_t nameLength, const wch
 
 // Expands in into out; false when the text holds an unknown function or a
 // bad argument. Overflow is marked in out.
-bool Expand(const wchar_t* in, Text& out) {
+bool Expand(const wchar_t* in, Text& out, int depth) {
     const wchar_t* p = in;
     while (*p && !out.overflow) {
         const wchar_t* percent = wcschr(p, L'%');
@@ -348,7 +356,7 @@ bool Expand(const wchar_t* in, Text& out) {
             while (IsInternalNameChar(*q)) ++q;
             const wchar_t* close = *q == L'[' && q > name ? FindClosingBracket(q) : nullptr;
             if (close) {
-                if (!AppendFunction(out, name, static_cast<size_t>(q - name), q + 1, static_cast<size_t>(close - q - 1)))
+                if (!AppendFunction(out, name, static_cast<size_t>(q - name), q + 1, static_cast<size_t>(close - q - 1), depth))
                     return false;
                 p = close + 1;
                 continue;
@@ -387,7 +395,7 @@ extern "C" int ExpandVariables(wchar_t* buffer, int flag) {
     if (!buffer) return 1;
     host::Text out;
     if (!out.data) return 1;
-    if (!host::Expand(buffer, out)) return 2;
+    if (!host::Expand(buffer, out, 0)) return 2;
     if (out.overflow) return 3;
     memcpy(buffer, out.data, (out.length + 1) * sizeof(wchar_t));
     return 0;

@@ -213,7 +213,7 @@ inline int DecodeAt(const InputSource* s, uint64_t* position, bool peek) {
             *position = p + 1;
             return s->ReplacementChar;
         }
-        if (length > size - p + 1) {
+        if (length > size - p) {
             if (peek) return -1;
             *position = p + 1;
             return s->ReplacementChar;

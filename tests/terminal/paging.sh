@@ -22,7 +22,7 @@ printf 'set -g status off\nset -g history-limit 5000\n' >"$WORK/tmux.conf"
 head -c $((LINES_IN_FILE * 16)) /dev/zero >"$WORK/data.bin"
 
 cleanup() {
-    "${TMUX_CMD[@]}" kill-server 2>/dev/null
+    "${TMUX_CMD[@]}" kill-server >/dev/null 2>&1
     rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -36,7 +36,7 @@ screen() { "${TMUX_CMD[@]}" capture-pane -p -t bytora 2>/dev/null; }
 # The whole output, scrolled-off lines included.
 scrollback() { "${TMUX_CMD[@]}" capture-pane -p -S - -t bytora 2>/dev/null; }
 
-PROMPT_RE='^   ── Press a key to continue ── $'
+PROMPT_RE='^   ── Press a key to continue ──'  # capture-pane drops the trailing blank
 
 # Polls until the screen matches the pattern (grep -E); false after $2 seconds.
 wait_for_screen() {
@@ -61,7 +61,7 @@ wait_for_exit() {
 # Starts bytora with the given arguments in a fresh session; the shell keeps
 # the pane open after it exits so the screen can still be read.
 start() {
-    "${TMUX_CMD[@]}" kill-server 2>/dev/null
+    "${TMUX_CMD[@]}" kill-server >/dev/null 2>&1
     rm -f "$WORK/rc"
     "${TMUX_CMD[@]}" new-session -d -s bytora -x 100 -y "$HEIGHT" \
         "cd '$WORK' && wine '$EXE' $*; echo \$? > rc; sleep 120"

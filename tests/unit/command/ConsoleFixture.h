@@ -7,33 +7,27 @@
 class ScopedConsoleOutput {
 public:
     ScopedConsoleOutput() {
-        // A console of our own must not take over the test's own handles.
+        // Only a console the process already has: without a terminal there is
+        // none that could be sized.
+        HANDLE probe = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+        if (probe == INVALID_HANDLE_VALUE) return;
+        CloseHandle(probe);
         saved_[0] = GetStdHandle(STD_INPUT_HANDLE);
         saved_[1] = GetStdHandle(STD_OUTPUT_HANDLE);
         saved_[2] = GetStdHandle(STD_ERROR_HANDLE);
-        // A process started without a terminal may be attached to a console
-        // that cannot be opened; it then gets a console of its own.
-        HANDLE probe = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   OPEN_EXISTING, 0, nullptr);
-        if (probe != INVALID_HANDLE_VALUE) {
-            CloseHandle(probe);
-        } else {
-            FreeConsole();
-            allocated_ = AllocConsole() != 0;
-        }
-        SetStdHandle(STD_INPUT_HANDLE, saved_[0]);
-        SetStdHandle(STD_ERROR_HANDLE, saved_[2]);
+        active_ = true;
         buffer_ = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                             CONSOLE_TEXTMODE_BUFFER, nullptr);
-        SetStdHandle(STD_OUTPUT_HANDLE, buffer_ != INVALID_HANDLE_VALUE ? buffer_ : saved_[1]);
+        if (buffer_ != INVALID_HANDLE_VALUE) SetStdHandle(STD_OUTPUT_HANDLE, buffer_);
     }
     ~ScopedConsoleOutput() {
+        if (!active_) return;
         SetStdHandle(STD_INPUT_HANDLE, saved_[0]);
         SetStdHandle(STD_OUTPUT_HANDLE, saved_[1]);
         SetStdHandle(STD_ERROR_HANDLE, saved_[2]);
         if (input_ != INVALID_HANDLE_VALUE) CloseHandle(input_);
         if (buffer_ != INVALID_HANDLE_VALUE) CloseHandle(buffer_);
-        if (allocated_) FreeConsole();
     }
     ScopedConsoleOutput(const ScopedConsoleOutput&) = delete;
     ScopedConsoleOutput& operator=(const ScopedConsoleOutput&) = delete;
@@ -64,5 +58,5 @@ private:
     HANDLE saved_[3] = {};
     HANDLE buffer_ = INVALID_HANDLE_VALUE;
     HANDLE input_ = INVALID_HANDLE_VALUE;
-    bool allocated_ = false;
+    bool active_ = false;
 };

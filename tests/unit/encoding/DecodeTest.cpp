@@ -19,6 +19,8 @@ struct DecodeCase {
     std::vector<uint64_t> positions;  // Position after each call (checked when given)
 };
 
+void PrintTo(const DecodeCase& c, std::ostream* os) { *os << c.name; }
+
 class NextCharTable : public ::testing::TestWithParam<DecodeCase> {};
 
 TEST_P(NextCharTable, DecodesAndAdvances) {

@@ -18,6 +18,8 @@ struct DetectCase {
     uint64_t bomLength;
 };
 
+void PrintTo(const DetectCase& c, std::ostream* os) { *os << c.name; }
+
 class DetectTable : public ::testing::TestWithParam<DetectCase> {};
 
 TEST_P(DetectTable, ClassifiesAndFindsTheBom) {
@@ -40,6 +42,9 @@ INSTANTIATE_TEST_SUITE_P(
         DetectCase{"OneByte", "A", 1252, true, Oem, 0},
         DetectCase{"OneHighByte", Bytes({0xE9}), 1252, true, Oem, 0},
         DetectCase{"Utf16LeShort", Repeat(std::string("A\0", 2), 8), 1252, true, Utf16Le, 0},
+        // The short rule decides by NUL counts alone up to 32 bytes.
+        DetectCase{"Utf16LeShort32", Repeat(std::string("A\0", 2), 16), 1252, true, Utf16Le, 0},
+        DetectCase{"Utf16LeShortRuleEndsAt32", Repeat(std::string("A\0", 2), 16) + "A", 1252, true, Oem, 0},
         DetectCase{"Utf16BeShort", Repeat(std::string("\0A", 2), 8), 1252, true, Utf16Be, 0},
         // 20 bytes, 5 letters: fewer than a third of the length.
         DetectCase{"ShortRuleRejects", Repeat(std::string("a\0", 2), 5) + Repeat(std::string("\x01\0", 2), 5), 1252,
@@ -54,8 +59,8 @@ INSTANTIATE_TEST_SUITE_P(
         DetectCase{"Factor2UpTo128", std::string(" \0 \0 \0x ", 8) + Repeat(std::string("a\0", 2), 60), 1252, true,
                    Utf16Le, 0},
         // ...above 128 bytes four times over.
-        DetectCase{"Factor4Above128", std::string(" \0 \0 \0x ", 8) + Repeat(std::string("a\0", 2), 64), 1252, true,
-                   Oem, 0},
+        DetectCase{"Factor4Above128", std::string(" \0 \0 \0x ", 8) + Repeat(std::string("a\0", 2), 60) + "a", 1252,
+                   true, Oem, 0},
         DetectCase{"Utf16LeBom", Bytes({0xFF, 0xFE}), 1252, true, Utf16Le, 2},
         DetectCase{"Utf16BeBom", Bytes({0xFE, 0xFF, 0x00, 0x41}), 1252, true, Utf16Be, 2},
         DetectCase{"Utf32LeBom", Bytes({0xFF, 0xFE, 0, 0}) + WideBytes(HiThere, 4, false), 1252, true, Utf32Le, 4},
@@ -65,6 +70,9 @@ INSTANTIATE_TEST_SUITE_P(
         // The UTF-32 BOM alone proves nothing: the text decides, and this
         // text is not UTF-32, so the first two bytes are a UTF-16 BOM.
         DetectCase{"Utf32BomWithoutUtf32Text", Bytes({0xFF, 0xFE, 0, 0}) + "abcdefgh", 1252, true, Utf16Le, 2},
+        // 16 units scanned: at least 6 (3/8) must be characters above 16.
+        DetectCase{"Utf32AtThreshold", WideBytes("AAAAAA\x01\x01", 4, false), 1252, true, Utf32Le, 0},
+        DetectCase{"Utf32BelowThreshold", WideBytes("AAAAA\x01\x01\x01", 4, false), 1252, true, Oem, 0},
         DetectCase{"Utf32NeedsMultipleOf4", WideBytes(HiThere, 4, false) + "!", 1252, true, Oem, 0},
         DetectCase{"PureAscii", "Hello, world.\r\nSecond line.\r\n", 1252, true, Oem, 0},
         DetectCase{"Utf8OneAccent", "Caf\xC3\xA9 au lait", 1252, true, Utf8, 0},
@@ -94,6 +102,11 @@ struct EbcdicCase {
     size_t letters, asciiAlnum, high, spaces;  // the rest of the input is 0x40
     bool expected;
 };
+
+void PrintTo(const EbcdicCase& c, std::ostream* os) {
+    *os << c.size << " bytes, " << c.letters << " letters, " << c.asciiAlnum << " ASCII, " << c.high << " high, "
+        << c.spaces << " spaces";
+}
 
 class EbcdicStatistics : public ::testing::TestWithParam<EbcdicCase> {};
 
@@ -131,6 +144,8 @@ struct BoundCase {
     bool allowEbcdic;
     uint32_t expected;
 };
+
+void PrintTo(const BoundCase& c, std::ostream* os) { *os << c.name; }
 
 class ScanBounds : public ::testing::TestWithParam<BoundCase> {};
 

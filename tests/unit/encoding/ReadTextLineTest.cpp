@@ -33,6 +33,8 @@ std::vector<std::wstring> ReadAll(InputSource* source, wchar_t* buffer, size_t l
     return lines;
 }
 
+void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
+
 class ReadTextLineTable : public ::testing::TestWithParam<LineCase> {};
 
 TEST_P(ReadTextLineTable, YieldsTheLines) {
@@ -73,6 +75,25 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"Utf8Supplementary", Utf8, "x\xF0\x9F\x98\x80y", {L"x\xD83D\xDE00y"}},
         LineCase{"CodePageText", Oem, "caf\xE9\x80", {L"caf\xE9\x20AC"}}),
     [](const ::testing::TestParamInfo<LineCase>& info) { return std::string(info.param.name); });
+
+// A CR LF or LF CR pair is one line end; two alike are two.
+TEST(ReadTextLine, LineEndPairsAreConsumedTogether) {
+    const struct {
+        const char* data;
+        uint64_t positionAfterFirst;
+    } cases[] = {
+        {"one\r\ntwo", 5}, {"one\n\rtwo", 5}, {"one\r\rtwo", 4}, {"one\n\ntwo", 4},
+        {"one\rtwo", 4},    {"one\ntwo", 4},    {"one\r", 4},       {"one\n\r", 5},
+    };
+    auto buffer = std::make_unique<wchar_t[]>(LineBufferUnits);
+    for (const auto& c : cases) {
+        GuardedBytes bytes(c.data);
+        InputSource source = MakeSource(bytes);
+        ASSERT_EQ(ReadTextLine(&source, buffer.get()), 0);
+        EXPECT_STREQ(buffer.get(), L"one");
+        EXPECT_EQ(source.Position, c.positionAfterFirst) << ::testing::PrintToString(std::string(c.data));
+    }
+}
 
 TEST(ReadTextLine, StartsAfterTheBom) {
     GuardedBytes bytes("\xEF\xBB\xBF" "first\nsecond");

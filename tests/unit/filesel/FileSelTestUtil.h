@@ -7,6 +7,7 @@
 #include "plugin/HostServices.h"
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -55,6 +56,7 @@ struct Recorder {
     std::vector<uint32_t> flags;
     std::map<std::wstring, int> results;
     std::wstring throwOn;
+    std::function<void(const std::wstring&)> onCall;  // runs inside the callback
 
     static int Callback(const wchar_t* name, uint32_t callbackFlags, void* data) {
         Recorder* self = static_cast<Recorder*>(data);
@@ -63,6 +65,7 @@ struct Recorder {
             relative = relative.substr(self->root.size() + 1);
         self->names.push_back(relative);
         self->flags.push_back(callbackFlags);
+        if (self->onCall) self->onCall(relative);
         if (!self->throwOn.empty() && relative == self->throwOn) throw 42;
         auto found = self->results.find(relative);
         return found == self->results.end() ? 0 : found->second;

@@ -163,8 +163,10 @@ TEST(ExceptionReportAttribute, ChoosesAVisibleColour) {
     EXPECT_EQ(0x1F, ExceptionReportAttribute(0x17));
     EXPECT_EQ(0x0F, ExceptionReportAttribute(0x44));  // invisible text
     EXPECT_EQ(0x0F, ExceptionReportAttribute(0x00));
-    EXPECT_EQ(PrimaryContrast[1], ExceptionReportAttribute(0x1F));  // already bright
-    EXPECT_EQ(PrimaryContrast[8], ExceptionReportAttribute(0x87));  // bright background
+    EXPECT_EQ(PrimaryContrast[1] == 0x1E ? SecondaryContrast[1] : PrimaryContrast[1],
+              ExceptionReportAttribute(0x1E));  // already bright
+    EXPECT_EQ(PrimaryContrast[8] == 0x87 ? SecondaryContrast[8] : PrimaryContrast[8],
+              ExceptionReportAttribute(0x87));  // bright background
     // Where the contrast colour is the attribute itself, the second table is used.
     for (int background = 0; background < 16; ++background) {
         int attribute = PrimaryContrast[background];

@@ -111,6 +111,7 @@ TEST(ExpandVariables, CommaGroupsThousands) {
         {L"%@comma[1234.5]", L"1" + s + L"234.5"},
         {L"%@comma[ 100000 ]", L"100" + s + L"000"},
         {L"size %@comma[%BYTORA_T_N%] bytes", L"size 123" + s + L"456 bytes"},
+        {L"%@comma[%@comma[999]]", L"999"},
     };
     for (const auto& [text, expected] : cases) {
         auto [r, result] = Expand(text);
@@ -126,6 +127,14 @@ TEST(ExpandVariables, FailuresLeaveTheBufferUnchanged) {
         EXPECT_NE(r, 0) << Narrow(text);
         EXPECT_EQ(result, text);
     }
+    // Nesting is bounded: 500 levels are refused, not followed.
+    std::wstring deep;
+    for (int i = 0; i < 500; ++i) deep += L"%@comma[";
+    deep += L"1";
+    deep += std::wstring(500, L']');
+    auto [r, result] = Expand(deep);
+    EXPECT_NE(r, 0);
+    EXPECT_TRUE(result == deep);
 }
 
 TEST(ExpandVariables, ResultIsCappedAt8191Units) {

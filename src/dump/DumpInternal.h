@@ -30,6 +30,7 @@ struct DumpLayout {
     // Single-byte text (and ASCII-only mode) goes through this table: the
     // unit shown for each byte, 0 for nothing.
     bool UseTextMap;
+    bool TextMapComplete;  // no byte maps to nothing
     wchar_t TextMap[256];
 };
 
@@ -46,6 +47,8 @@ wchar_t* EmitSigned(wchar_t* out, int64_t value, unsigned width);
 wchar_t* EmitValue(wchar_t* out, const DumpLayout* layout, uint64_t value);
 // Two hex digits of a byte, without separator.
 wchar_t* EmitHexByte(wchar_t* out, uint8_t value, bool upper);
+// The address field: at least width lower- or upper-case hex digits.
+wchar_t* EmitAddress(wchar_t* out, uint64_t value, unsigned width, bool upper);
 
 // ---- Layout -----------------------------------------------------------------
 uint32_t DefaultGroupWidth(uint32_t wordLen);

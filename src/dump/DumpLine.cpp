@@ -1,16 +1,65 @@
 // One dump line: address field, value area and text field, built into one
 // buffer so that the line is written with a single call.
+#include <cstring>
 #include "dump/DumpInternal.h"
 
 namespace {
+
+// A byte's hex cell: its two digits and two blanks as four UTF-16 units in
+// memory order (wide characters are little-endian on every target here), so
+// that a full line of hex bytes is a run of 8-byte stores.
+struct HexCellTable {
+    uint64_t cells[2][256];
+    constexpr HexCellTable() : cells() {
+        const char* digits[2] = {"0123456789abcdef", "0123456789ABCDEF"};
+        for (int upper = 0; upper < 2; ++upper)
+            for (int b = 0; b < 256; ++b)
+                cells[upper][b] = uint64_t(uint8_t(digits[upper][b >> 4])) |
+                                  uint64_t(uint8_t(digits[upper][b & 15])) << 16 | uint64_t(' ') << 32 |
+                                  uint64_t(' ') << 48;
+    }
+};
+constexpr HexCellTable HexCells;
+
+// A full line of hex bytes without dashes: the shape of almost every line of
+// a dump. The fourth unit of each cell is the group blank when one is due.
+wchar_t* FullHexByteLine(const uint8_t* bytes, const DumpLayout* layout, wchar_t* out) {
+    const uint64_t* cells = HexCells.cells[(layout->Flags & DF_UPPER_HEX) ? 1 : 0];
+    const uint32_t hexWidth = layout->HexWidth;
+    const uint32_t groupWidth = layout->GroupWidth;
+    if (groupWidth == 8 && hexWidth % 8 == 0) {
+        for (uint32_t g = 0; g < hexWidth; g += 8, bytes += 8, out += 25)
+            for (int k = 0; k < 8; ++k) std::memcpy(out + 3 * k, &cells[bytes[k]], sizeof(uint64_t));
+        return out;
+    }
+    uint32_t inGroup = 0;
+    for (uint32_t i = 0; i < hexWidth; ++i) {
+        std::memcpy(out, &cells[bytes[i]], sizeof(uint64_t));
+        out += 3;
+        if (++inGroup == groupWidth) {
+            ++out;
+            inGroup = 0;
+        }
+    }
+    return out;
+}
+
+// Eight-digit addresses, the usual field, as four digit pairs.
+wchar_t* LineAddress(uint64_t line, const DumpLayout* layout, wchar_t* out) {
+    const bool upper = (layout->Flags & DF_UPPER_HEX) != 0;
+    if (layout->AddressWidth != 8 || line >> 32) return EmitAddress(out, line, layout->AddressWidth, upper);
+    const uint64_t* cells = HexCells.cells[upper ? 1 : 0];
+    for (int shift = 24; shift >= 0; shift -= 8, out += 2)
+        std::memcpy(out, &cells[(line >> shift) & 0xFF], 2 * sizeof(wchar_t));
+    return out;
+}
 
 inline wchar_t* Blanks(wchar_t* out, unsigned count) {
     for (; count; --count) *out++ = L' ';
     return out;
 }
 
-// Bytes per line are one-byte values in almost every dump; this loop keeps
-// that case free of the general value assembly.
+// One-byte values: the partial last line, other bases and UTF-8 dashes.
 wchar_t* ByteValues(InputSource* source, DumpLayout* layout, uint64_t line, wchar_t* out) {
     const uint8_t* data = source->Data;
     const uint64_t end = layout->End;
@@ -76,11 +125,17 @@ size_t BuildDumpLine(InputSource* source, DumpLayout* layout, uint64_t line, wch
     // (80 signed bytes with group blanks) and 160 text units fit the buffer.
     wchar_t* out = buffer;
     if (!(layout->Flags & DF_NO_ADDRESS)) {
-        out = EmitHex(out, line, layout->AddressWidth, (layout->Flags & DF_UPPER_HEX) != 0);
+        out = LineAddress(line, layout, out);
         *out++ = L' ';
         *out++ = L' ';
     }
-    out = layout->WordLen == 1 ? ByteValues(source, layout, line, out) : WordValues(source, layout, line, out);
+    const bool fullLine = line < layout->End && layout->End - line >= layout->HexWidth;
+    if (layout->WordLen == 1 && layout->Format == 0 && !layout->Utf8Dashes && fullLine)
+        out = FullHexByteLine(source->Data + line, layout, out);
+    else if (layout->WordLen == 1)
+        out = ByteValues(source, layout, line, out);
+    else
+        out = WordValues(source, layout, line, out);
     size_t column = static_cast<size_t>(out - buffer);
     if (layout->Flags & DF_NO_TEXT) {
         while (column > 0 && (buffer[column - 1] == L' ' || buffer[column - 1] == L'\t')) --column;

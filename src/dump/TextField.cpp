@@ -85,11 +85,13 @@ int MapControl(int ch, uint32_t flags, wchar_t replacement) {
 void BuildTextMap(const InputSource* source, DumpLayout* layout) {
     const uint32_t flags = layout->Flags;
     layout->UseTextMap = false;
+    layout->TextMapComplete = false;
     if (flags & DF_ASCII_ONLY) {
         // Every byte stands for itself; only 7-bit characters are shown.
         for (int b = 0; b < 256; ++b)
             layout->TextMap[b] = b >= 0x80 ? L' ' : static_cast<wchar_t>(MapControl(b, flags, layout->Replacement));
         layout->UseTextMap = true;
+        layout->TextMapComplete = true;
         return;
     }
     if (!IsSingleByte(source->Encoding) || source->BomLength != 0) return;
@@ -108,6 +110,9 @@ void BuildTextMap(const InputSource* source, DumpLayout* layout) {
         layout->TextMap[b] = ch < 0 ? 0 : static_cast<wchar_t>(ch);
     }
     layout->UseTextMap = true;
+    layout->TextMapComplete = true;
+    for (wchar_t c : layout->TextMap)
+        if (!c) layout->TextMapComplete = false;
 }
 
 size_t AppendTextField(InputSource* source, DumpLayout* layout, uint64_t line, wchar_t* buffer, size_t column) {
@@ -116,12 +121,16 @@ size_t AppendTextField(InputSource* source, DumpLayout* layout, uint64_t line, w
     const uint32_t hexWidth = layout->HexWidth;
 
     if (layout->UseTextMap) {
-        const uint8_t* data = source->Data;
+        const uint8_t* data = source->Data + line;
         const uint64_t left = line < end ? end - line : 0;
         const uint32_t shown = left < hexWidth ? static_cast<uint32_t>(left) : hexWidth;
-        for (uint32_t i = 0; i < shown; ++i) {
-            const wchar_t c = layout->TextMap[data[line + i]];
-            if (c) *out++ = c;
+        const wchar_t* map = layout->TextMap;
+        if (layout->TextMapComplete) {
+            for (uint32_t i = 0; i < shown; ++i) out[i] = map[data[i]];
+            out += shown;
+        } else {
+            for (uint32_t i = 0; i < shown; ++i)
+                if (const wchar_t c = map[data[i]]) *out++ = c;
         }
         for (uint32_t i = shown; i < hexWidth; ++i) *out++ = L' ';
         if (line + shown > source->Position) source->Position = line + shown;

@@ -78,6 +78,19 @@ wchar_t* EmitSigned(wchar_t* out, int64_t value, unsigned width) {
     return CopyDigits(out, p, end);
 }
 
+wchar_t* EmitAddress(wchar_t* out, uint64_t value, unsigned width, bool upper) {
+    // The usual case, an offset that fits the field, needs no scratch.
+    if (width > 0 && width <= 16 && (width == 16 || value >> (4 * width) == 0)) {
+        const wchar_t* digits = upper ? UpperDigits : LowerDigits;
+        for (unsigned i = width; i > 0; --i) {
+            out[i - 1] = digits[value & 15];
+            value >>= 4;
+        }
+        return out + width;
+    }
+    return EmitHex(out, value, width, upper);
+}
+
 wchar_t* EmitHexByte(wchar_t* out, uint8_t value, bool upper) {
     const wchar_t* digits = upper ? UpperDigits : LowerDigits;
     out[0] = digits[value >> 4];

@@ -162,6 +162,8 @@ bool StartSearch(Level* level, FindHandle* find, DWORD* error) {
         *error = ERROR_FILENAME_EXCED_RANGE;
         return false;
     }
+    // A directory just short of the limit still makes a search text beyond it.
+    LongPathPrefix(level->Scratch);
     find->h = FindFirstFileExW(level->Scratch, FindExInfoBasic, &level->Entry, FindExSearchNameMatch, nullptr,
                                FIND_FIRST_EX_LARGE_FETCH);
     if (find->h == INVALID_HANDLE_VALUE) {

@@ -170,24 +170,31 @@ int Utf16Unit(const uint8_t* p, bool bigEndian) {
     return bigEndian ? (p[0] << 8) | p[1] : p[0] | (p[1] << 8);
 }
 
+// 8-bit text: ASCII below 0x80, the code page's table above. An index the
+// tables do not have falls back to the first table instead of reading
+// outside them.
+inline int SingleByteChar(const InputSource* s, uint8_t c) {
+    if (c < 0x80) return c;
+    int32_t index = s->CodePageIndex;
+    if (index < 0 || index >= 24) index = 0;
+    return CodePageTables[index][c - 0x80];
+}
+
 // Decodes the character at *position and moves *position past it. A peek
 // differs only for a UTF-8 sequence cut off by the end of the data: -1
 // instead of the replacement character.
 inline int DecodeAt(const InputSource* s, uint64_t* position, bool peek) {
     uint64_t p = *position;
     uint64_t size = s->Size;
-    if (p >= size) return -1;
     const uint8_t* d = s->Data;
+    if (p >= size || !d) return -1;
     uint8_t c = d[p];
     uint32_t encoding = s->Encoding;
 
     // The common case first: one byte, one table look-up.
     if (encoding == Oem || encoding == Ascii) {
         *position = p + 1;
-        if (c < 0x80) return c;
-        int32_t index = s->CodePageIndex;
-        if (index < 0 || index >= 24) index = 0;
-        return CodePageTables[index][c - 0x80];
+        return SingleByteChar(s, c);
     }
 
     switch (encoding) {
@@ -261,13 +268,9 @@ inline int DecodeAt(const InputSource* s, uint64_t* position, bool peek) {
     case Raw:
         *position = p + 1;
         return c;
-    default: {
+    default:
         *position = p + 1;
-        if (c < 0x80) return c;
-        int32_t index = s->CodePageIndex;
-        if (index < 0 || index >= 24) index = 0;
-        return CodePageTables[index][c - 0x80];
-    }
+        return SingleByteChar(s, c);
     }
 }
 
@@ -278,13 +281,13 @@ bool IsWhiteSpace(int c) {
            c == 0x3000;
 }
 
-int AppendText(wchar_t* buffer, size_t capacity, size_t* used, const wchar_t* text) {
+// Appends as much of text as fits, keeping the buffer terminated.
+void AppendText(wchar_t* buffer, size_t capacity, size_t* used, const wchar_t* text) {
     size_t n = wcslen(text);
     if (*used + n >= capacity) n = capacity - 1 - *used;
     wmemcpy(buffer + *used, text, n);
     *used += n;
     buffer[*used] = 0;
-    return 0;
 }
 
 }  // namespace

@@ -1,71 +1,13 @@
 #!/usr/bin/env bash
-# The pause prompt and its keys in a real terminal: tmux runs bytora.exe under
-# Wine in a 100x30 window, send-keys answers the prompt, capture-pane reads
-# the screen. Needs a built tree (BUILD_DIR, default build) and tmux.
+# The pause prompt and its keys in a real terminal (100x30): the prompt after
+# height - 2 lines, the keys that answer it, Ctrl-C, the pause time.
 # Exit code 0 when every check passed.
-set -u
+NAME=paging
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-source "$ROOT/tools/buildenv.sh"
-EXE="$BUILD_DIR/bin/bytora.exe"
-[ -f "$EXE" ] || { echo "paging: $EXE is not built" >&2; exit 1; }
-command -v tmux >/dev/null || { echo "paging: tmux is missing" >&2; exit 1; }
-
-HEIGHT=30
 PAGE=$((HEIGHT - 2))   # plain /P: a prompt after every height - 2 line endings
 LINES_IN_FILE=200      # 16 bytes a line
-
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/bytora-paging.XXXXXX")
-SOCKET="bytora-paging-$$"
-TMUX_CMD=(tmux -L "$SOCKET" -f "$WORK/tmux.conf")
-printf 'set -g status off\nset -g history-limit 5000\n' >"$WORK/tmux.conf"
 head -c $((LINES_IN_FILE * 16)) /dev/zero >"$WORK/data.bin"
-
-cleanup() {
-    "${TMUX_CMD[@]}" kill-server >/dev/null 2>&1
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-PASSED=0
-FAILED=0
-pass() { PASSED=$((PASSED + 1)); echo "ok: $*"; }
-fail() { FAILED=$((FAILED + 1)); echo "FAILED: $*"; }
-
-screen() { "${TMUX_CMD[@]}" capture-pane -p -t bytora 2>/dev/null; }
-# The whole output, scrolled-off lines included.
-scrollback() { "${TMUX_CMD[@]}" capture-pane -p -S - -t bytora 2>/dev/null; }
-
-PROMPT_RE='^   ── Press a key to continue ──'  # capture-pane drops the trailing blank
-
-# Polls until the screen matches the pattern (grep -E); false after $2 seconds.
-wait_for_screen() {
-    local pattern=$1 seconds=$2 i
-    for ((i = 0; i < seconds * 5; i++)); do
-        screen | grep -Eq -- "$pattern" && return 0
-        sleep 0.2
-    done
-    return 1
-}
-
-# Polls until bytora has exited and left its exit code; false after $1 seconds.
-wait_for_exit() {
-    local seconds=$1 i
-    for ((i = 0; i < seconds * 5; i++)); do
-        [ -s "$WORK/rc" ] && return 0
-        sleep 0.2
-    done
-    return 1
-}
-
-# Starts bytora with the given arguments in a fresh session; the shell keeps
-# the pane open after it exits so the screen can still be read.
-start() {
-    "${TMUX_CMD[@]}" kill-server >/dev/null 2>&1
-    rm -f "$WORK/rc"
-    "${TMUX_CMD[@]}" new-session -d -s bytora -x 100 -y "$HEIGHT" \
-        "cd '$WORK' && wine '$EXE' $*; echo \$? > rc; sleep 120"
-}
 
 address() { printf '%08x' $(($1 * 16)); }
 
@@ -214,5 +156,53 @@ else
     fail "/P:1: no prompt"
 fi
 
-echo "paging: $PASSED passed, $FAILED failed"
-[ "$FAILED" -eq 0 ]
+# --- 7. /P:,20 pauses every 20 lines -----------------------------------------
+start /P:,20 data.bin
+if wait_for_screen "$PROMPT_RE" 30; then
+    sleep 0.5
+    row=$(prompt_row)
+    count=$(written_addresses | wc -l)
+    if [ "$row" = 21 ] && [ "$count" -eq 20 ]; then
+        pass "/P:,20: prompt after 20 lines"
+    else
+        fail "/P:,20: prompt at row ${row:-none} after $count lines"
+        screen
+    fi
+else
+    fail "/P:,20: no prompt"
+fi
+
+# --- 8. No paging on a window of 9 lines ---------------------------------------
+HEIGHT=9 start /P data.bin
+if wait_for_exit 30; then
+    rc=$(cat "$WORK/rc")
+    count=$(written_addresses | wc -l)
+    if [ "$rc" = 0 ] && [ "$count" -eq "$LINES_IN_FILE" ] && ! scrollback | grep -q 'Press a key'; then
+        pass "9-line window: no prompt"
+    else
+        fail "9-line window: exit code $rc, $count lines"
+    fi
+else
+    fail "9-line window: bytora did not finish (waiting at a prompt?)"
+    screen
+fi
+
+# --- 9. Redirected output: never a prompt, nothing on the console --------------
+start /P data.bin '>' out.txt
+if wait_for_exit 30; then
+    rc=$(cat "$WORK/rc")
+    # The file may begin with a byte-order mark.
+    lines=$(sed '1s/^\xef\xbb\xbf//' "$WORK/out.txt" | grep -c '^[0-9a-f]\{8\}  00')
+    if [ "$rc" = 0 ] && [ "$lines" -eq "$LINES_IN_FILE" ] && ! grep -q 'Press a key' "$WORK/out.txt" &&
+        [ -z "$(screen | tr -d ' \n')" ]; then
+        pass "redirected output: no prompt, nothing on the console"
+    else
+        fail "redirected output: exit code $rc, $lines lines in the file"
+        screen
+    fi
+else
+    fail "redirected output: bytora did not finish (waiting at a prompt?)"
+    screen
+fi
+
+finish

@@ -108,15 +108,19 @@ TEST(ValueFormat, AddressMatchesItsFormatStringAtEveryWidth) {
                                0x100000000, 0xABCDEF12, 0x123456789ABC, 0x8000000000000000, UINT64_MAX};
     for (int width = 0; width <= 16; ++width) {
         for (uint64_t value : values) {
-            wchar_t buffer[40];
-            wchar_t* end = EmitHex(buffer, value, static_cast<unsigned>(width), false);
-            *end++ = L' ';
-            *end++ = L' ';
             const std::wstring expected = Format(L"%0*I64x  ", width, static_cast<unsigned long long>(value));
-            ASSERT_EQ(std::wstring(buffer, static_cast<size_t>(end - buffer)), expected) << width << " " << value;
-            end = EmitHex(buffer, value, static_cast<unsigned>(width), true);
-            std::wstring upper = Format(L"%0*I64X", width, static_cast<unsigned long long>(value));
-            ASSERT_EQ(std::wstring(buffer, static_cast<size_t>(end - buffer)), upper);
+            const std::wstring upper = Format(L"%0*I64X  ", width, static_cast<unsigned long long>(value));
+            for (auto emit : {EmitHex, EmitAddress}) {
+                wchar_t buffer[40];
+                wchar_t* end = emit(buffer, value, static_cast<unsigned>(width), false);
+                *end++ = L' ';
+                *end++ = L' ';
+                ASSERT_EQ(std::wstring(buffer, static_cast<size_t>(end - buffer)), expected) << width << " " << value;
+                end = emit(buffer, value, static_cast<unsigned>(width), true);
+                *end++ = L' ';
+                *end++ = L' ';
+                ASSERT_EQ(std::wstring(buffer, static_cast<size_t>(end - buffer)), upper) << width << " " << value;
+            }
         }
     }
 }

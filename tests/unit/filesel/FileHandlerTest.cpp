@@ -317,6 +317,17 @@ TEST_F(FileHandlerTest, RefusesEmptyArguments) {
     EXPECT_TRUE(recorder.names.empty());
 }
 
+TEST_F(FileHandlerTest, GivesUpSpecificationsTooLongForAnyPath) {
+    std::wstring spec = tree.Path(std::wstring(40000, L'x'));
+    Captured out = Walk(recorder, spec, CommandFlags);
+    EXPECT_EQ(1, out.result);
+    EXPECT_EQ(Prefixed(L"No matching files: \"" + spec + L"\"\r\n"), out.err);
+    out = Walk(recorder, spec, CommandFlags | FH_RESOLVED | FH_QUIET);
+    EXPECT_EQ(1, out.result);
+    EXPECT_EQ(L"", out.err);
+    EXPECT_TRUE(recorder.names.empty());
+}
+
 TEST_F(FileHandlerTest, TakesAListOnlyWhenTheRulesSayItIsOne) {
     CurrentDirectory cwd(tree.root);
     tree.File(L"names.lst", "a.txt\r\nsub\\f.txt\r\n");
@@ -399,9 +410,11 @@ int ThrowingCallback(const wchar_t*, uint32_t, void*) { throw 1; }
 
 // Reads one row of the console screen, trailing blanks removed.
 std::wstring ScreenRow(HANDLE console, SHORT row, WORD* firstAttribute) {
-    wchar_t text[256];
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    GetConsoleScreenBufferInfo(console, &info);
+    wchar_t text[1024];
     DWORD got = 0;
-    ReadConsoleOutputCharacterW(console, text, 255, COORD{0, row}, &got);
+    ReadConsoleOutputCharacterW(console, text, std::min<DWORD>(info.dwSize.X, 1024), COORD{0, row}, &got);
     std::wstring line(text, got);
     line.erase(line.find_last_not_of(L' ') + 1);
     DWORD attributesRead = 0;

@@ -162,7 +162,9 @@ uint32_t TestEbcdic(const InputSource* s) {
         else if (b == 0x40)
             ++at;
     }
-    if (letters >= f * asciiAlnum && letters >= f * high && at >= f * spaces) return Ebcdic;
+    // Without a single EBCDIC letter the ratios prove nothing: a run of zeros
+    // or control bytes is binary data, not EBCDIC text.
+    if (letters > 0 && letters >= f * asciiAlnum && letters >= f * high && at >= f * spaces) return Ebcdic;
     return 0;
 }
 

@@ -92,7 +92,8 @@ INSTANTIATE_TEST_SUITE_P(
         DetectCase{"Ebcdic", Repeat(EbcdicHello, 11), 1252, true, Ebcdic, 0},
         DetectCase{"EbcdicNotAllowed", Repeat(EbcdicHello, 11), 1252, false, Oem, 0},
         DetectCase{"Ebcdic127Bytes", Repeat(EbcdicHello, 11).substr(0, 127), 1252, true, Oem, 0},
-        DetectCase{"Ebcdic128Bytes", Repeat(EbcdicHello, 11).substr(0, 128), 1252, true, Ebcdic, 0}),
+        DetectCase{"Ebcdic128Bytes", Repeat(EbcdicHello, 11).substr(0, 128), 1252, true, Ebcdic, 0},
+        DetectCase{"ZerosAreNotEbcdic", std::string(4096, '\0'), 1252, true, Oem, 0}),
     [](const ::testing::TestParamInfo<DetectCase>& info) { return std::string(info.param.name); });
 
 // EBCDIC statistics: letters against ASCII letters, other high bytes and
@@ -130,7 +131,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, EbcdicStatistics,
                                            EbcdicCase{200, 100, 0, 26, 0, false},
                                            EbcdicCase{200, 100, 0, 0, 20, true},    // 80 x 0x40 >= 4 x 20 spaces
                                            EbcdicCase{200, 100, 0, 0, 21, false},   // 79 < 4 x 21
-                                           EbcdicCase{128, 0, 0, 0, 0, true}));     // nothing against it
+                                           EbcdicCase{128, 0, 0, 0, 0, false},     // no letter: no evidence
+                                           EbcdicCase{128, 1, 0, 0, 0, true}));     // one letter, nothing against it
 
 // The scans stop at their bounds: a byte just inside a bound changes the
 // result, the same byte just beyond it does not.
@@ -171,8 +173,8 @@ INSTANTIATE_TEST_SUITE_P(
         BoundCase{"Utf16PairBeyond", 131136, 'x', "", std::string(" \0", 2), 131072, false, Oem},
         BoundCase{"Utf32OddUnitInside", 131200, 'x', Utf32A, "xxxx", 131068, false, Oem},
         BoundCase{"Utf32OddUnitBeyond", 131200, 'x', Utf32A, "xxxx", 131072, false, Utf32Le},
-        BoundCase{"EbcdicAsciiInside", 131136, '\x40', "", "a", 131071, true, Oem},
-        BoundCase{"EbcdicAsciiBeyond", 131136, '\x40', "", "a", 131072, true, Ebcdic}),
+        BoundCase{"EbcdicAsciiInside", 131136, '\x40', "\xC1", "a", 131071, true, Oem},
+        BoundCase{"EbcdicAsciiBeyond", 131136, '\x40', "\xC1", "a", 131072, true, Ebcdic}),
     [](const ::testing::TestParamInfo<BoundCase>& info) { return std::string(info.param.name); });
 
 TEST(DetectEncoding, ClipboardIsUtf16LeWithoutStatistics) {

@@ -67,7 +67,6 @@ int WriteLines(InputSource* source, DumpLayout* layout, const wchar_t* lineEndin
         BuildDumpLine(source, layout, line, buffer);
         QPuts(buffer);
         ++count;
-        *lineCount = count;
         if (EndLine(lineEnding, 1) == -3) return -3;
         if (flags & DF_KEYBOARD) PollHotKeys();
         if (collapse) {

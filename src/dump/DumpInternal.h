@@ -45,8 +45,6 @@ wchar_t* EmitSigned(wchar_t* out, int64_t value, unsigned width);
 // One value in the layout's base and width (sign extension included), without
 // any separator.
 wchar_t* EmitValue(wchar_t* out, const DumpLayout* layout, uint64_t value);
-// Two hex digits of a byte, without separator.
-wchar_t* EmitHexByte(wchar_t* out, uint8_t value, bool upper);
 // The address field: at least width lower- or upper-case hex digits.
 wchar_t* EmitAddress(wchar_t* out, uint64_t value, unsigned width, bool upper);
 
@@ -70,8 +68,9 @@ void RefineEncoding(InputSource* source);
 bool WantUtf8Dashes(const InputSource* source, uint32_t wordLen, uint32_t flags);
 // Moves the decoder position to p, forward to the next character boundary.
 void AlignPosition(InputSource* source, uint64_t p);
-// The separator after the byte value at q: '-' inside a UTF-8 sequence.
-wchar_t Utf8Separator(const InputSource* source, DumpLayout* layout, uint64_t q);
+// The separators after the byte values of count bytes from offset line:
+// '-' inside a UTF-8 sequence, else a blank. Carries PendingDashes on.
+void Utf8Separators(const InputSource* source, DumpLayout* layout, uint64_t line, uint32_t count, wchar_t* separators);
 // Shown form of a character: control characters replaced or pictured.
 int MapControl(int ch, uint32_t flags, wchar_t replacement);
 void BuildTextMap(const InputSource* source, DumpLayout* layout);

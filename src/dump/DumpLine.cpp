@@ -66,15 +66,21 @@ wchar_t* ByteValues(InputSource* source, DumpLayout* layout, uint64_t line, wcha
     const uint32_t hexWidth = layout->HexWidth;
     const uint32_t groupWidth = layout->GroupWidth;
     const bool hex = layout->Format == 0;
-    const bool upper = (layout->Flags & DF_UPPER_HEX) != 0;
-    const bool dashes = layout->Utf8Dashes;
+    const uint64_t* cells = HexCells.cells[(layout->Flags & DF_UPPER_HEX) ? 1 : 0];
+    const uint32_t shown = line < end ? (end - line < hexWidth ? static_cast<uint32_t>(end - line) : hexWidth) : 0;
+    wchar_t separators[MaxHexWidth];
+    if (layout->Utf8Dashes) Utf8Separators(source, layout, line, shown, separators);
     uint32_t inGroup = 0;
     for (uint32_t i = 0; i < hexWidth; ++i) {
-        const uint64_t q = line + i;
-        if (q < end) {
-            const uint8_t b = data[q];
-            out = hex ? EmitHexByte(out, b, upper) : EmitValue(out, layout, b);
-            *out++ = dashes ? Utf8Separator(source, layout, q) : L' ';
+        if (i < shown) {
+            const uint8_t b = data[line + i];
+            if (hex) {
+                std::memcpy(out, &cells[b], sizeof(uint64_t));
+                out += 2;
+            } else {
+                out = EmitValue(out, layout, b);
+            }
+            *out++ = layout->Utf8Dashes ? separators[i] : L' ';
         } else {
             out = Blanks(out, layout->Digits + 1);
         }

@@ -50,28 +50,45 @@ void AlignPosition(InputSource* source, uint64_t p) {
     source->Position = p;
 }
 
-wchar_t Utf8Separator(const InputSource* source, DumpLayout* layout, uint64_t q) {
-    if (layout->PendingDashes > 0) {
-        --layout->PendingDashes;
-        return L'-';
+namespace {
+
+// Continuation bytes a lead byte announces: 1 for C0..DF, 2 for E0..EF,
+// 3 for F0..F7, else 0 (ASCII, continuation bytes, F8..FF).
+struct LeadTable {
+    uint8_t extra[256];
+    constexpr LeadTable() : extra() {
+        for (int b = 0xC0; b <= 0xF7; ++b) extra[b] = b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
     }
+};
+constexpr LeadTable Leads;
+
+}  // namespace
+
+void Utf8Separators(const InputSource* source, DumpLayout* layout, uint64_t line, uint32_t count, wchar_t* separators) {
     const uint8_t* data = source->Data;
-    const uint8_t b = data[q];
-    if ((b & 0xC0) != 0xC0) return L' ';
-    // Only a sequence complete inside the window is joined.
     const uint64_t end = layout->End;
-    uint32_t n = 0;
-    if ((b & 0xE0) == 0xC0) {
-        if (q + 1 < end && IsContinuation(data[q + 1])) n = 1;
-    } else if ((b & 0xF0) == 0xE0) {
-        if (q + 2 < end && IsContinuation(data[q + 1]) && IsContinuation(data[q + 2])) n = 2;
-    } else if ((b & 0xF8) == 0xF0) {
-        if (q + 3 < end && IsContinuation(data[q + 1]) && IsContinuation(data[q + 2]) && IsContinuation(data[q + 3]))
-            n = 3;
+    uint32_t pending = layout->PendingDashes;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (pending) {
+            separators[i] = L'-';
+            --pending;
+            continue;
+        }
+        const uint64_t q = line + i;
+        const uint32_t n = Leads.extra[data[q]];
+        wchar_t separator = L' ';
+        // Only a sequence complete inside the window is joined.
+        if (n && q + n < end) {
+            bool complete = true;
+            for (uint32_t k = 1; k <= n; ++k) complete &= IsContinuation(data[q + k]);
+            if (complete) {
+                separator = L'-';
+                pending = n - 1;
+            }
+        }
+        separators[i] = separator;
     }
-    if (!n) return L' ';
-    layout->PendingDashes = n - 1;
-    return L'-';
+    layout->PendingDashes = pending;
 }
 
 int MapControl(int ch, uint32_t flags, wchar_t replacement) {
@@ -138,13 +155,22 @@ size_t AppendTextField(InputSource* source, DumpLayout* layout, uint64_t line, w
     }
 
     const uint32_t flags = layout->Flags;
+    const uint8_t* data = source->Data;
+    const bool utf8 = source->Encoding == Utf8;
     uint32_t surplus = 0;  // units written beyond one per column, still to absorb
     for (uint32_t i = 0; i < hexWidth; ++i) {
         const uint64_t q = line + i;
         int ch = L' ';
         if (q == source->Position && q < end) {
-            ch = NextChar(source);
-            if (ch == 0xFEFF && (flags & DF_DUMP_BOM)) ch = 0xA4;
+            // Plain ASCII in UTF-8 is most of a typical text; a byte below
+            // 0x80 is always a character of its own there.
+            if (utf8 && data[q] < 0x80) {
+                ch = data[q];
+                source->Position = q + 1;
+            } else {
+                ch = NextChar(source);
+                if (ch == 0xFEFF && (flags & DF_DUMP_BOM)) ch = 0xA4;
+            }
         }
         if (ch >= 0) ch = MapControl(ch, flags, layout->Replacement);
         if (ch > 0x10FFFF) ch = 0xFFFD;

@@ -91,13 +91,6 @@ wchar_t* EmitAddress(wchar_t* out, uint64_t value, unsigned width, bool upper) {
     return EmitHex(out, value, width, upper);
 }
 
-wchar_t* EmitHexByte(wchar_t* out, uint8_t value, bool upper) {
-    const wchar_t* digits = upper ? UpperDigits : LowerDigits;
-    out[0] = digits[value >> 4];
-    out[1] = digits[value & 15];
-    return out + 2;
-}
-
 wchar_t* EmitValue(wchar_t* out, const DumpLayout* layout, uint64_t value) {
     switch (layout->Format) {
     case 1:

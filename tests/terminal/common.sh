@@ -12,7 +12,7 @@ command -v tmux >/dev/null || { echo "$NAME: tmux is missing" >&2; exit 1; }
 HEIGHT=${HEIGHT:-30}
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/bytora-$NAME.XXXXXX")
 RUN=0
-TMUX_CMD=(tmux -L "bytora-$NAME-$$-$RUN" -f "$WORK/tmux.conf")
+TMUX_CMD=(tmux -S "$WORK/tmux-$RUN.socket" -f "$WORK/tmux.conf")
 printf 'set -g status off\nset -g history-limit 5000\n' >"$WORK/tmux.conf"
 
 cleanup() {
@@ -20,6 +20,7 @@ cleanup() {
     rm -rf "$WORK"
 }
 trap cleanup EXIT
+trap "exit 1" INT TERM HUP
 
 PASSED=0
 FAILED=0
@@ -65,7 +66,7 @@ start() {
     "${TMUX_CMD[@]}" kill-server >/dev/null 2>&1
     # A server of its own for every run: a new session never meets a dying server.
     RUN=$((RUN + 1))
-    TMUX_CMD=(tmux -L "bytora-$NAME-$$-$RUN" -f "$WORK/tmux.conf")
+    TMUX_CMD=(tmux -S "$WORK/tmux-$RUN.socket" -f "$WORK/tmux.conf")
     rm -f "$WORK/rc"
     "${TMUX_CMD[@]}" new-session -d -s bytora -x 100 -y "$HEIGHT" \
         "cd '$WORK' && env ${START_ENV:-} wine '$EXE' $*; echo \$? > rc; sleep 120"

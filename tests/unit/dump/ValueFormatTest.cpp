@@ -93,13 +93,23 @@ TEST(ValueFormat, EveryWordLengthAndBaseMatchesItsFormatString) {
     }
 }
 
-TEST(ValueFormat, HexByteMatchesPrintfInBothCases) {
-    for (unsigned b = 0; b < 256; ++b) {
-        wchar_t buffer[4] = {};
-        EmitHexByte(buffer, static_cast<uint8_t>(b), false);
-        EXPECT_EQ(std::wstring(buffer), Format(L"%02x", b));
-        EmitHexByte(buffer, static_cast<uint8_t>(b), true);
-        EXPECT_EQ(std::wstring(buffer), Format(L"%02X", b));
+TEST(ValueFormat, FullLinesOfHexBytesMatchPrintf) {
+    // Full lines take their own path through a table of digit cells.
+    std::string data;
+    for (int b = 0; b < 256; ++b) data += static_cast<char>(b);
+    for (uint32_t flags : {0u, uint32_t(DF_UPPER_HEX)}) {
+        TestInput input(data);
+        const auto lines = BuildLines(input, TestSettings(), flags | DF_NO_TEXT);
+        ASSERT_EQ(lines.size(), 16u);
+        for (unsigned k = 0; k < 16; ++k) {
+            std::wstring expected = Format(flags ? L"%0*I64X  " : L"%0*I64x  ", 8, 16ull * k);
+            for (unsigned i = 0; i < 16; ++i) {
+                expected += Format(flags ? L"%02X%c" : L"%02x%c", 16 * k + i, L' ');
+                if (i == 7) expected += L' ';
+            }
+            expected.pop_back();  // trailing white space goes without a text field
+            EXPECT_EQ(lines[k], expected);
+        }
     }
 }
 
@@ -122,26 +132,6 @@ TEST(ValueFormat, AddressMatchesItsFormatStringAtEveryWidth) {
                 ASSERT_EQ(std::wstring(buffer, static_cast<size_t>(end - buffer)), upper) << width << " " << value;
             }
         }
-    }
-}
-
-TEST(ValueFormat, NarrowWidthsPrintTheWholeNumber) {
-    // A field narrower than the number never cuts it, as with printf.
-    const struct {
-        int64_t value;
-        unsigned width;
-    } cases[] = {{-1, 0}, {-1, 1}, {-1, 2}, {-128, 3}, {12345, 2}, {INT64_MIN, 4}, {INT64_MAX, 1}};
-    for (const auto& c : cases) {
-        wchar_t buffer[40];
-        wchar_t* end = EmitSigned(buffer, c.value, c.width);
-        EXPECT_EQ(std::wstring(buffer, static_cast<size_t>(end - buffer)),
-                  Format(L"%*I64d", static_cast<int>(c.width), static_cast<long long>(c.value)));
-        end = EmitUnsigned(buffer, static_cast<uint64_t>(c.value), c.width);
-        EXPECT_EQ(std::wstring(buffer, static_cast<size_t>(end - buffer)),
-                  Format(L"%*I64u", static_cast<int>(c.width), static_cast<unsigned long long>(c.value)));
-        end = EmitOctal(buffer, static_cast<uint64_t>(c.value), c.width);
-        EXPECT_EQ(std::wstring(buffer, static_cast<size_t>(end - buffer)),
-                  Format(L"%0*I64o", static_cast<int>(c.width), static_cast<unsigned long long>(c.value)));
     }
 }
 

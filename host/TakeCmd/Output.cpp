@@ -10,6 +10,7 @@
 #include "HostInternal.h"
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -89,6 +90,65 @@ bool WriteConsoleAll(HANDLE h, const wchar_t* text, size_t length) {
     return true;
 }
 
+bool IsHighSurrogate(uint32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(uint32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// UTF-8 by hand: the system conversion costs more per dump line than building
+// the line. A lone surrogate becomes U+FFFD, as the system conversion does.
+// Returns the bytes written, or 0 when they do not fit.
+size_t EncodeUtf8(const wchar_t* text, size_t length, char* out, size_t capacity) {
+    size_t o = 0;
+    for (size_t i = 0; i < length; ++i) {
+        uint32_t c = text[i];
+        if ((c & 0xF800) == 0xD800) {
+            if (IsHighSurrogate(c) && i + 1 < length && IsLowSurrogate(text[i + 1])) {
+                if (capacity - o < 4) return 0;
+                c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint32_t>(text[++i]) - 0xDC00);
+                out[o++] = static_cast<char>(0xF0 | (c >> 18));
+                out[o++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+                out[o++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+                out[o++] = static_cast<char>(0x80 | (c & 0x3F));
+                continue;
+            }
+            c = 0xFFFD;
+        }
+        // Dump text mixes one-, two- and three-byte characters at random, so
+        // the length is computed rather than branched on: all three bytes are
+        // stored and only the right number counted.
+        const uint32_t two = c >= 0x80, three = c >= 0x800;
+        const size_t n = 1 + two + three;
+        if (capacity - o < 3) {
+            if (capacity - o < n) return 0;
+            char tail[3];
+            const uint32_t lead = three ? (0xE0 | (c >> 12)) : two ? (0xC0 | (c >> 6)) : c;
+            tail[0] = static_cast<char>(lead);
+            tail[1] = static_cast<char>(0x80 | ((three ? c >> 6 : c) & 0x3F));
+            tail[2] = static_cast<char>(0x80 | (c & 0x3F));
+            memcpy(out + o, tail, n);
+            o += n;
+            continue;
+        }
+        const uint32_t lead = three ? (0xE0 | (c >> 12)) : two ? (0xC0 | (c >> 6)) : c;
+        out[o] = static_cast<char>(lead);
+        out[o + 1] = static_cast<char>(0x80 | ((three ? c >> 6 : c) & 0x3F));
+        out[o + 2] = static_cast<char>(0x80 | (c & 0x3F));
+        o += n;
+    }
+    return o;
+}
+
+size_t Utf8Size(const wchar_t* text, size_t length) {
+    size_t n = 0;
+    for (size_t i = 0; i < length; ++i) {
+        uint32_t c = text[i];
+        if (c < 0x80) n += 1;
+        else if (c < 0x800) n += 2;
+        else if (IsHighSurrogate(c) && i + 1 < length && IsLowSurrogate(text[i + 1])) n += 4, ++i;
+        else n += 3;
+    }
+    return n;
+}
+
 // Encodes into out (capacity bytes); returns the bytes written, or 0 when it
 // does not fit (text is never empty here).
 size_t Encode(OutputMode mode, const wchar_t* text, size_t length, char* out, size_t capacity) {
@@ -97,15 +157,15 @@ size_t Encode(OutputMode mode, const wchar_t* text, size_t length, char* out, si
         memcpy(out, text, length * 2);
         return length * 2;
     }
-    UINT cp = mode == OutputMode::Ansi ? CP_ACP : CP_UTF8;
-    int n = WideCharToMultiByte(cp, 0, text, static_cast<int>(length), out, static_cast<int>(capacity), nullptr, nullptr);
+    if (mode == OutputMode::Utf8) return EncodeUtf8(text, length, out, capacity);
+    int n = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), out, static_cast<int>(capacity), nullptr, nullptr);
     return n > 0 ? static_cast<size_t>(n) : 0;
 }
 
 size_t EncodedSize(OutputMode mode, const wchar_t* text, size_t length) {
     if (mode == OutputMode::Unicode) return length * 2;
-    UINT cp = mode == OutputMode::Ansi ? CP_ACP : CP_UTF8;
-    int n = WideCharToMultiByte(cp, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    if (mode == OutputMode::Utf8) return Utf8Size(text, length);
+    int n = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
     return n > 0 ? static_cast<size_t>(n) : 0;
 }
 

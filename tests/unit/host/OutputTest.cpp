@@ -39,10 +39,25 @@ TEST(Output, ByteOrderMarkThroughQPutc) {
     EXPECT_EQ(c.outBytes, "\xEF\xBB\xBF");
 }
 
-TEST(Output, LoneSurrogateBecomesReplacementCharacter) {
+TEST(Output, Utf8EncodingEdges) {
     ScopedEnv mode(L"BYTORA_HOST_OUTPUT", nullptr);
-    Captured c = CaptureOutput([] { return QPuts(L"\xD800x"); });
-    EXPECT_EQ(c.outBytes, "\xEF\xBF\xBDx");
+    const struct {
+        const wchar_t* text;
+        const char* bytes;
+    } cases[] = {
+        {L"\xD800x", "\xEF\xBF\xBDx"},                  // lone high surrogate
+        {L"x\xDC00", "x\xEF\xBF\xBD"},                  // lone low surrogate
+        {L"\xDC00\xD800", "\xEF\xBF\xBD\xEF\xBF\xBD"},    // pair in the wrong order
+        {L"\xD800", "\xEF\xBF\xBD"},                    // high surrogate at the very end
+        {L"\x7F\x80", "\x7F\xC2\x80"},                   // one-byte / two-byte boundary
+        {L"\x7FF\x800", "\xDF\xBF\xE0\xA0\x80"},          // two-byte / three-byte boundary
+        {L"\xFFFF", "\xEF\xBF\xBF"},
+        {L"\xDBFF\xDFFF", "\xF4\x8F\xBF\xBF"},            // U+10FFFF
+    };
+    for (const auto& c : cases) {
+        Captured out = CaptureOutput([&] { return QPuts(c.text); });
+        EXPECT_EQ(out.outBytes, c.bytes) << Narrow(c.text);
+    }
 }
 
 TEST(Output, FormatsFollowWideConventions) {

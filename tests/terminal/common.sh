@@ -9,10 +9,14 @@ EXE="$BUILD_DIR/bin/bytora.exe"
 [ -f "$EXE" ] || { echo "$NAME: $EXE is not built" >&2; exit 1; }
 command -v tmux >/dev/null || { echo "$NAME: tmux is missing" >&2; exit 1; }
 
+# tmux passes only UTF-8 through unchanged (the prompt's box lines), and Wine
+# writes the console in the locale's character set.
+export LC_ALL=C.UTF-8
+
 HEIGHT=${HEIGHT:-30}
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/bytora-$NAME.XXXXXX")
 RUN=0
-TMUX_CMD=(tmux -S "$WORK/tmux-$RUN.socket" -f "$WORK/tmux.conf")
+TMUX_CMD=(tmux -u -S "$WORK/tmux-$RUN.socket" -f "$WORK/tmux.conf")
 printf 'set -g status off\nset -g history-limit 5000\n' >"$WORK/tmux.conf"
 
 cleanup() {
@@ -66,7 +70,7 @@ start() {
     "${TMUX_CMD[@]}" kill-server >/dev/null 2>&1
     # A server of its own for every run: a new session never meets a dying server.
     RUN=$((RUN + 1))
-    TMUX_CMD=(tmux -S "$WORK/tmux-$RUN.socket" -f "$WORK/tmux.conf")
+    TMUX_CMD=(tmux -u -S "$WORK/tmux-$RUN.socket" -f "$WORK/tmux.conf")
     rm -f "$WORK/rc"
     "${TMUX_CMD[@]}" new-session -d -s bytora -x 100 -y "$HEIGHT" \
         "cd '$WORK' && env ${START_ENV:-} wine '$EXE' $*; echo \$? > rc; sleep 120"

@@ -84,7 +84,6 @@ bool EqualsIgnoreCase(const wchar_t* arg, const wchar_t* text) {
     return PrefixIgnoreCase(arg, text) && arg[wcslen(text)] == L'\0';
 }
 
-bool IsDecimalDigit(wchar_t ch) { return ch >= L'0' && ch <= L'9'; }
 
 // The value of an option: after its letters, one ":" or "=" skipped.
 wchar_t* OptionValue(wchar_t* arg, size_t letters) {

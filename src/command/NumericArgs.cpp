@@ -8,15 +8,6 @@
 
 namespace {
 
-int DigitValue(wchar_t ch) {
-    if (ch >= L'0' && ch <= L'9') return ch - L'0';
-    if (ch >= L'a' && ch <= L'f') return ch - L'a' + 10;
-    if (ch >= L'A' && ch <= L'F') return ch - L'A' + 10;
-    return 99;
-}
-
-bool IsDecimalDigit(wchar_t ch) { return ch >= L'0' && ch <= L'9'; }
-
 uint64_t Multiplier(wchar_t ch) {
     switch (ch) {
         case L'k': return 1000ULL;
@@ -36,36 +27,7 @@ uint64_t Multiplier(wchar_t ch) {
 }  // namespace
 
 int ParseUnsigned64(const wchar_t* text, uint64_t* result, const wchar_t** end) {
-    if (!text || !result) return -1;
-    const wchar_t* p = text;
-    unsigned base;
-    if (p[0] == L'0' && (p[1] == L'x' || p[1] == L'X') && DigitValue(p[2]) < 16) {
-        base = 16;
-        p += 2;
-    } else if (p[0] == L'0' && (p[1] == L'o' || p[1] == L'O') && p[2] >= L'0' && p[2] <= L'7') {
-        base = 8;
-        p += 2;
-    } else if (IsDecimalDigit(p[0])) {
-        base = 10;
-    } else {
-        return -1;
-    }
-    // Our own digit loop rather than wcstoull: that one would also take a
-    // second "0x" after the first, and a sign or blanks.
-    uint64_t value = 0;
-    bool overflow = false;
-    for (int d; (d = DigitValue(*p)) < static_cast<int>(base); ++p) {
-        if (__builtin_mul_overflow(value, base, &value) || __builtin_add_overflow(value, static_cast<uint64_t>(d), &value))
-            overflow = true;
-    }
-    if (overflow) return ERANGE;
-    if (end) {
-        *end = p;
-    } else if (*p != L'\0') {
-        return -1;
-    }
-    *result = value;
-    return 0;
+    return ParseUnsignedText(text, UINT64_MAX, result, end);
 }
 
 int ParseSizeArgument(wchar_t* argument, int valueIndex, const wchar_t* name, uint64_t* result) {

@@ -13,15 +13,6 @@ void ResetPaging(void) { PageLength = LinesLeft = PauseTimeMs = 0; }
 
 namespace {
 
-bool IsDecimalDigit(wchar_t ch) { return ch >= L'0' && ch <= L'9'; }
-
-int DigitValue(wchar_t ch) {
-    if (IsDecimalDigit(ch)) return ch - L'0';
-    if (ch >= L'a' && ch <= L'f') return ch - L'a' + 10;
-    if (ch >= L'A' && ch <= L'F') return ch - L'A' + 10;
-    return 99;
-}
-
 bool IsPauseLetter(const wchar_t* text) {
     return (text[0] == L'/' || text[0] == L'-') && (text[1] == L'P' || text[1] == L'p');
 }
@@ -29,34 +20,11 @@ bool IsPauseLetter(const wchar_t* text) {
 }  // namespace
 
 int ParseUnsigned(const wchar_t* text, uint32_t* value, const wchar_t** end) {
-    if (!text || !value) return -1;
-    const wchar_t* p = text;
-    unsigned base;
-    if (p[0] == L'0' && (p[1] == L'x' || p[1] == L'X') && DigitValue(p[2]) < 16) {
-        base = 16;
-        p += 2;
-    } else if (p[0] == L'0' && (p[1] == L'o' || p[1] == L'O') && p[2] >= L'0' && p[2] <= L'7') {
-        base = 8;
-        p += 2;
-    } else if (IsDecimalDigit(p[0])) {
-        base = 10;
-    } else {
-        return -1;
-    }
-    uint32_t result = 0;
-    bool overflow = false;
-    for (int d; (d = DigitValue(*p)) < static_cast<int>(base); ++p) {
-        if (__builtin_mul_overflow(result, base, &result) || __builtin_add_overflow(result, static_cast<uint32_t>(d), &result))
-            overflow = true;
-    }
-    if (overflow) return ERANGE;
-    if (end) {
-        *end = p;
-    } else if (*p != L'\0') {
-        return -1;
-    }
-    *value = result;
-    return 0;
+    if (!value) return -1;
+    uint64_t wide = 0;
+    int rc = ParseUnsignedText(text, UINT32_MAX, &wide, end);
+    if (rc == 0) *value = static_cast<uint32_t>(wide);
+    return rc;
 }
 
 int ParsePauseOption(wchar_t* argument, int32_t* pauseLines) {

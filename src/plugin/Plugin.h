@@ -59,5 +59,11 @@ void ReportError(const wchar_t* format, ...);
 int FormatText(wchar_t* buffer, size_t capacity, const wchar_t* format, ...);
 int FormatTextV(wchar_t* buffer, size_t capacity, const wchar_t* format, va_list args);
 
+// An unsigned number at the start of text: "0x" hexadecimal, "0o" octal,
+// else decimal. 0, -1 (no number; without end, characters after it), or
+// ERANGE above limit. With end, stores where the number stopped.
+int ParseUnsignedText(const wchar_t* text, uint64_t limit, uint64_t* value, const wchar_t** end);
+inline bool IsDecimalDigit(wchar_t ch) { return ch >= L'0' && ch <= L'9'; }
+
 // A handle is a console when reading its mode succeeds with a mode other than all ones.
 bool IsConsole(HANDLE handle);

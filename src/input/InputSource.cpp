@@ -291,6 +291,19 @@ int MapInput(InputSource* source, HANDLE console) {
     return 0;
 }
 
+// Opens a file for reading and maps it; a failure is reported with Name.
+int OpenAndMap(InputSource* source, const wchar_t* path, DWORD attributes) {
+    source->FileHandle = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, attributes, nullptr);
+    if (source->FileHandle == INVALID_HANDLE_VALUE) {
+        source->LastError = GetLastError();
+        source->FileHandle = nullptr;
+        Report(source, L"Error opening \"%s\" :\r\n", source->Name);
+        ReportErrorLine(source);
+        return FailOpen(source);
+    }
+    return MapInput(source, nullptr);
+}
+
 int OpenAddress(InputSource* source) {
     HeapBlock temp(PathUnits * sizeof(wchar_t));
     if (!temp.p) {
@@ -310,16 +323,7 @@ int OpenAddress(InputSource* source) {
         source->LastError = NoMemory;
         return FailOpen(source);
     }
-    source->FileHandle = CreateFileW(source->TempFileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (source->FileHandle == INVALID_HANDLE_VALUE) {
-        source->LastError = GetLastError();
-        source->FileHandle = nullptr;
-        Report(source, L"Error opening \"%s\" :\r\n", source->Name);
-        ReportErrorLine(source);
-        return FailOpen(source);
-    }
-    return MapInput(source, nullptr);
+    return OpenAndMap(source, source->TempFileName, FILE_ATTRIBUTE_NORMAL);
 }
 
 int OpenStandardInput(InputSource* source) {
@@ -355,15 +359,7 @@ int OpenFile(InputSource* source) {
         free(source->Name);
         source->Name = name;
     }
-    source->FileHandle = CreateFileW(source->Name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (source->FileHandle == INVALID_HANDLE_VALUE) {
-        source->LastError = GetLastError();
-        source->FileHandle = nullptr;
-        Report(source, L"Error opening \"%s\" :\r\n", source->Name);
-        ReportErrorLine(source);
-        return FailOpen(source);
-    }
-    return MapInput(source, nullptr);
+    return OpenAndMap(source, source->Name, 0);
 }
 
 struct LocaleCodePage {

@@ -174,14 +174,22 @@ std::wstring EnvironmentBlock(const std::vector<std::pair<std::wstring, std::wst
 
 }  // namespace
 
-ChildResult RunBytora(const std::wstring& args, const std::string& stdinBytes,
-                      const std::vector<std::pair<std::wstring, std::wstring>>& env) {
-    ChildResult r{std::string(), std::string(), 0xFFFFFFFF};
+std::wstring BinFolder() {
     wchar_t self[MAX_PATH * 4];
     DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
-    if (n == 0 || n >= MAX_PATH * 4) return r;
+    if (n == 0 || n >= MAX_PATH * 4) return std::wstring();
     std::wstring exe(self, n);
-    exe = exe.substr(0, exe.find_last_of(L"\\/") + 1) + L"bytora.exe";
+    return exe.substr(0, exe.find_last_of(L"\\/") + 1);
+}
+
+ChildResult RunBytora(const std::wstring& args, const std::string& stdinBytes,
+                      const std::vector<std::pair<std::wstring, std::wstring>>& env) {
+    return RunProgram(BinFolder() + L"bytora.exe", args, stdinBytes, env);
+}
+
+ChildResult RunProgram(const std::wstring& exe, const std::wstring& args, const std::string& stdinBytes,
+                       const std::vector<std::pair<std::wstring, std::wstring>>& env) {
+    ChildResult r{std::string(), std::string(), 0xFFFFFFFF};
 
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
     ChildHandle inRead, inWrite, outRead, outWrite, errRead, errWrite;

@@ -40,3 +40,8 @@ struct ChildResult {
 // running after a minute is ended.
 ChildResult RunBytora(const std::wstring& args, const std::string& stdinBytes = "",
                       const std::vector<std::pair<std::wstring, std::wstring>>& env = {});
+// The same for any program.
+ChildResult RunProgram(const std::wstring& exe, const std::wstring& args, const std::string& stdinBytes = "",
+                       const std::vector<std::pair<std::wstring, std::wstring>>& env = {});
+// The folder of the test executable (and of bytora.exe, Bytora.dll, TakeCmd.dll), with a final "\\".
+std::wstring BinFolder();

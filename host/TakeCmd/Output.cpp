@@ -99,6 +99,19 @@ bool IsLowSurrogate(uint32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 size_t EncodeUtf8(const wchar_t* text, size_t length, char* out, size_t capacity) {
     size_t o = 0;
     for (size_t i = 0; i < length; ++i) {
+        // Most of a dump line (address and values) is ASCII: four units at a
+        // time while they are.
+        while (i + 4 <= length && capacity - o >= 4) {
+            uint64_t units;
+            memcpy(&units, text + i, 8);
+            if (units & 0xFF80FF80FF80FF80ull) break;
+            const uint32_t bytes = static_cast<uint32_t>((units & 0xFF) | ((units >> 8) & 0xFF00) |
+                                                         ((units >> 16) & 0xFF0000) | ((units >> 24) & 0xFF000000));
+            memcpy(out + o, &bytes, 4);
+            o += 4;
+            i += 4;
+        }
+        if (i >= length) break;
         uint32_t c = text[i];
         if ((c & 0xF800) == 0xD800) {
             if (IsHighSurrogate(c) && i + 1 < length && IsLowSurrogate(text[i + 1])) {

@@ -165,7 +165,7 @@ int DumpOpenedInput(const wchar_t* name, uint32_t flags, const DumpSettings* set
     }
 
     BreakRequested = 0;
-    if (!CtrlHandlerInstalled && SetConsoleCtrlHandler(ConsoleCtrlHandler, TRUE)) CtrlHandlerInstalled = 1;
+    InstallCtrlHandler();
 
     DumpLayout layout;
     PrepareLayout(settings, flags, source, &layout);
@@ -199,6 +199,8 @@ int DumpInput(const wchar_t* name, uint32_t flags, void* data) {
                                                       : (OPEN_REPORT | OPEN_DETECT_EBCDIC | OPEN_SUPPLEMENTARY);
     const int opened = OpenInput(&input.source, name, openFlags, settings->CodePage, settings->EbcdicCodePage);
     if (opened == -100) return WriteEmptyNotice(name, settings->LineEnding, flags);
+    // A Ctrl-C during the copy of standard input stops the run like any break.
+    if (opened == ERROR_CANCELLED && BreakRequested) return -3;
     if (opened != 0) return -1;
     input.open = true;
     return DumpOpenedInput(name, flags, settings, &input.source);

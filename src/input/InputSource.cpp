@@ -221,10 +221,20 @@ bool CopyToTempFile(InputSource* source, HANDLE console, BY_HANDLE_FILE_INFORMAT
         Report(source, L"Can\u2019t create temp file for pipe copy\n");
         return false;
     }
+    // A Ctrl-C while the copy runs must not end the process with the
+    // temporary file left behind: it stops the copy instead, and the caller
+    // sees the break.
+    InstallCtrlHandler();
+    BreakRequested = 0;
     for (;;) {
         DWORD got = 0;
         // A failed read is the end as well: a broken pipe is how a pipe ends.
-        if (!input || !ReadFile(input, buffer.p, CopyChunk, &got, nullptr) || got == 0) break;
+        bool ended = !input || !ReadFile(input, buffer.p, CopyChunk, &got, nullptr) || got == 0;
+        if (BreakRequested) {
+            source->LastError = ERROR_CANCELLED;
+            return false;
+        }
+        if (ended) break;
         // A console line that starts with ^Z ends the text even where the
         // console hands the character through instead of ending the read.
         if (console && static_cast<const uint8_t*>(buffer.p)[0] == 0x1A) break;

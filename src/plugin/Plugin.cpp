@@ -117,6 +117,10 @@ BOOL WINAPI ConsoleCtrlHandler(DWORD event) {
     return FALSE;
 }
 
+void InstallCtrlHandler(void) {
+    if (!CtrlHandlerInstalled && SetConsoleCtrlHandler(ConsoleCtrlHandler, TRUE)) CtrlHandlerInstalled = 1;
+}
+
 int DetectHost(void) {
     wchar_t text[TextUnits] = L"%_4ver";
     ExpandVariables(text, 1);

@@ -41,6 +41,8 @@ int WINAPI _clver(wchar_t* buffer);
 int WINAPI _fhver(wchar_t* buffer);
 }
 BOOL WINAPI ConsoleCtrlHandler(DWORD event);
+// Registers ConsoleCtrlHandler once per process; ShutdownPlugin removes it.
+void InstallCtrlHandler(void);
 
 // Help shows its box only for this name (no "@"/"_" screening).
 bool HelpNameMatches(const wchar_t* name);

@@ -7,6 +7,8 @@
 #include <string>
 #include "TestSupport.h"
 #include "input/Input.h"
+#include "dump/Dump.h"
+#include "plugin/Plugin.h"
 
 namespace {
 
@@ -292,6 +294,62 @@ TEST(StdinPipeTest, EmptyPipeGivesMinus100AndLeavesNoTempFile) {
     EXPECT_EQ(c.err, L"");
     EXPECT_TRUE(IsEmptyRecord(s));
     EXPECT_FALSE(Exists(StdinCopyName()));
+}
+
+// Writes a first piece, then a Ctrl-C arrives while the copy runs, then more.
+struct InterruptedFeed {
+    HANDLE read = nullptr, write = nullptr, thread = nullptr;
+    InterruptedFeed() {
+        if (!CreatePipe(&read, &write, nullptr, 0)) return;
+        thread = CreateThread(nullptr, 0, &InterruptedFeed::Run, this, 0, nullptr);
+    }
+    static DWORD WINAPI Run(void* self) {
+        auto* feed = static_cast<InterruptedFeed*>(self);
+        const std::string piece = Pattern(1000);
+        DWORD put = 0;
+        WriteFile(feed->write, piece.data(), 1000, &put, nullptr);
+        Sleep(300);  // the copy is reading by now
+        ConsoleCtrlHandler(CTRL_C_EVENT);
+        WriteFile(feed->write, piece.data(), 1000, &put, nullptr);
+        CloseHandle(feed->write);
+        return 0;
+    }
+    ~InterruptedFeed() {
+        if (thread) {
+            WaitForSingleObject(thread, 10000);
+            CloseHandle(thread);
+        }
+    }
+};
+
+TEST(StdinPipeTest, CtrlCDuringTheCopyLeavesNoTempFile) {
+    {
+        InterruptedFeed feed;
+        ASSERT_NE(feed.thread, nullptr);
+        ScopedStdin redirect(feed.read);
+        InputSource s{};
+        Captured c = CaptureOutput([&] { return OpenInput(&s, L"-", 0x181, 0, 0); });
+        EXPECT_EQ(c.result, static_cast<int>(ERROR_CANCELLED));
+        EXPECT_EQ(c.err, L"");
+        EXPECT_TRUE(IsEmptyRecord(s));
+        EXPECT_FALSE(Exists(StdinCopyName()));
+    }
+    {
+        // The dump of standard input ends the run as a break.
+        InterruptedFeed feed;
+        ASSERT_NE(feed.thread, nullptr);
+        ScopedStdin redirect(feed.read);
+        DumpSettings settings{};
+        settings.WordLen = 1;
+        settings.GroupWidth = 8;
+        settings.HexWidth = 16;
+        wcscpy(settings.LineEnding, L"\r\n");
+        Captured c = CaptureOutput([&] { return DumpInput(L"-", 0, &settings); });
+        EXPECT_EQ(c.result, -3);
+        EXPECT_EQ(c.outBytes, "");
+        EXPECT_FALSE(Exists(StdinCopyName()));
+    }
+    BreakRequested = 0;
 }
 
 TEST(StdinPipeTest, UncreatableTempFileIsReportedWithLineFeedOnly) {

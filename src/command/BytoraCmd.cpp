@@ -94,6 +94,9 @@ wchar_t* OptionValue(wchar_t* arg, size_t letters) {
 
 // A replacement character must stand out from the text around it.
 bool IsPlainMark(wchar_t ch) {
+    // Half of a surrogate pair is no character at all: alone in the text
+    // field it would make the output ill-formed.
+    if (IS_HIGH_SURROGATE(ch) || IS_LOW_SURROGATE(ch)) return false;
     WORD type = 0;
     if (!GetStringTypeW(CT_CTYPE1, &ch, 1, &type)) return false;
     return (type & (C1_CNTRL | C1_ALPHA | C1_DIGIT)) == 0;
@@ -252,9 +255,18 @@ int SuboptionsOption(Run& run, wchar_t* arg) {
             case L'?':
                 QPuts(SuboptionHelp);
                 return run.result;
-            default:
-                ReportError(L"Unknown suboption: /N:%c\r\n", letter);
+            default: {
+                // A character beyond the basic plane is two units: show both
+                // rather than half a character.
+                wchar_t shown[3] = {letter, L'\0', L'\0'};
+                if (IS_SURROGATE_PAIR(v[0], v[1])) {
+                    shown[0] = v[0];
+                    shown[1] = v[1];
+                    CharUpperBuffW(shown, 2);
+                }
+                ReportError(L"Unknown suboption: /N:%s\r\n", shown);
                 return 1;
+            }
         }
     }
     return Next;

@@ -129,6 +129,9 @@ TEST(CommandOptionsE2E, BadOptionsFailWithTheirMessage) {
         {L"/Z:A", "Bad replacement character: \"/Z:A\""},
         {L"/C:100 /E:100", "Start address must be less than end address: /C:100 \xE2\x89\xA5 /E:100"},
         {L"/bogus", "Unknown option: \"/BOGUS\""},
+        {L"/", "Unknown option: \"/\""},
+        {L"/N:\U0001F600", "Unknown suboption: /N:\xF0\x9F\x98\x80"},  // the whole character
+        {L"/Z:0xDC00", "Bad replacement character: \"/Z:0XDC00\""},
         {L"/H/Kx", "Bad HexWidth: \"/KX\""},
         {L"nosuchfile.bin /k:81", "HexWidth must be \xE2\x89\xA4 80: 81"},
         {L"/p:x", "Syntax error: \"/P:X\""},

@@ -118,6 +118,7 @@ TEST_F(CommandTest, AcceptedOptionsSetTheirSettings) {
         {L"/LE /BE", DF_BIG_ENDIAN, nullptr},
         {L"/bom", DF_DUMP_BOM, nullptr},
         {L"/CP:850", 0, [](DumpSettings& s) { s.CodePage = 850; }},
+        {L"/cp1250", 0, [](DumpSettings& s) { s.CodePage = 1250; }},  // a number right after the name
         {L"/cp=utf-8", 0, [](DumpSettings& s) { s.CodePage = 65001; }},
         {L"/CP:1141", 0, [](DumpSettings& s) { s.EbcdicCodePage = 1141; }},
         {L"/cr", 0, [](DumpSettings& s) { wcscpy(s.LineEnding, L"\r"); }},
@@ -206,6 +207,7 @@ TEST_F(CommandTest, AcceptedOptionsSetTheirSettings) {
         {L"/Z:\u2022", 0, [](DumpSettings& s) { s.TextReplacementChar = 0x2022; }},
         {L"/N:U /Z", DF_ASCII_ONLY, [](DumpSettings& s) { s.TextReplacementChar = L' '; }},
         {L"/H/B/UC", DF_SHOW_NAME | DF_UPPER_HEX, nullptr},  // a cluster splits into options
+        {L"\"/H", DF_SHOW_NAME, nullptr},                      // an unclosed quote
     };
     for (const AcceptCase& c : cases) {
         Calls.clear();
@@ -240,6 +242,10 @@ TEST_F(CommandTest, RejectedOptionsEndTheRunBeforeAnyDump) {
         {L"/$x", L"Unknown option: \"/$X\""},
         {L"/uX", L"Unknown option: \"/UX\""},
         {L"/", L"Unknown option: \"/\""},
+        {L"/:", L"Unknown option: \"/:\""},
+        {L"/\U0001F600", L"Unknown option: \"/\U0001F600\""},
+        {L"/CPA", L"Missing code page value: \"/CPA\""},  // "A" belongs to the option name
+        {L"/CP", L"Missing code page value: \"/CP\""},
         {L"/F", L"Missing format: \"/F\""},
         {L"/f:", L"Missing format: \"/F:\""},
         {L"/F:12", L"Numeric format must be 8, 10, or 16: 12"},
@@ -264,6 +270,7 @@ TEST_F(CommandTest, RejectedOptionsEndTheRunBeforeAnyDump) {
         {L"/N:bx", L"Unknown suboption: /N:X"},
         {L"/N::", L"Unknown suboption: /N::"},
         {L"/N:a", L"Unknown suboption: /N:A"},
+        {L"/N:B\U0001F600", L"Unknown suboption: /N:\U0001F600"},  // the whole character, not half of it
         {L"/Z:A", L"Bad replacement character: \"/Z:A\""},
         {L"/z:7", L"Bad replacement character: \"/Z:7\""},
         {L"/Z:ab", L"Bad replacement character: \"/Z:AB\""},
@@ -273,6 +280,9 @@ TEST_F(CommandTest, RejectedOptionsEndTheRunBeforeAnyDump) {
         {L"/Z:0x7F", L"Bad replacement character: \"/Z:0X7F\""},
         {L"/Z:0x41", L"Bad replacement character: \"/Z:0X41\""},
         {L"/Z:0x10000", L"Bad replacement character: \"/Z:0X10000\""},
+        {L"/Z:0xD800", L"Bad replacement character: \"/Z:0XD800\""},  // half a surrogate pair is no character
+        {L"/Z:56320", L"Bad replacement character: \"/Z:56320\""},     // 0xDC00
+        {L"/Z:\U0001F600", L"Bad replacement character: \"/Z:\U0001F600\""},  // two units, not one
         {L"/Z:99999999999", L"Bad value for replacement character: \"/Z:99999999999\""},
         {L"/z:1x", L"Bad value for replacement character: \"/Z:1X\""},
         {L"/C", L"Missing start address: \"/C\""},
@@ -385,6 +395,20 @@ TEST_F(CommandTest, QuestionMarkAfterOtherLettersIsNotHelp) {
     Captured out = Run(L"/K?");
     EXPECT_EQ(out.result, 1);
     EXPECT_EQ(out.err, Prefix + L"Bad HexWidth: \"/K?\"\r\n");
+}
+
+TEST_F(CommandTest, EveryRunStartsWithoutPagingOrBreak) {
+    Captured out = Run(L"/P:3");
+    EXPECT_EQ(out.result, 0);
+    EXPECT_EQ(PauseTimeMs, 3000u);  // the time-out lasts for the run that asked for it
+    PageLength = LinesLeft = 7;
+    BreakRequested = 1;
+    out = Run(L"");
+    EXPECT_EQ(out.result, 0);
+    EXPECT_EQ(PauseTimeMs, 0u);
+    EXPECT_EQ(PageLength, 0u);
+    EXPECT_EQ(LinesLeft, 0u);
+    EXPECT_EQ(BreakRequested, 0);
 }
 
 // ---- Settings lines -----------------------------------------------------------------
@@ -553,6 +577,14 @@ TEST_F(DriveTest, EveryInputGetsTheSameSettings) {
         EXPECT_EQ(c.flags, DF_SHOW_NAME | DF_SHOW_DETAILS);
         EXPECT_EQ(Describe(c.settings), Describe(expected));
     }
+}
+
+TEST_F(DriveTest, DoubleMinusIsANameNotStandardInput) {
+    // "--" names a file (there is none), so redirected input still comes first.
+    Captured out = Run(L"--");
+    EXPECT_EQ(out.result, 2);
+    EXPECT_EQ(Names(), L"-");
+    EXPECT_NE(out.err, L"");
 }
 
 TEST_F(DriveTest, FailuresGiveTwoAndABreakStopsAtOnce) {

@@ -50,6 +50,15 @@ TEST(TokenizerTest, SplitsTheTailByItsRules) {
         {L"/[!a b]/S", {L"/[!a b]", L"/S"}},
         {L"/[a b]", {L"/[a", L"b]"}},           // only "/[!" opens a range
         {L"x/[!a b]", {L"x/[!a", L"b]"}},
+        // Odd tails: nothing may be lost, nothing may hang.
+        {L"\"", {}},                           // a lone quote
+        {L"\"/H /B", {L"/H /B"}},              // an open quote runs to the end
+        {L"/", {L"/"}},
+        {L"/:", {L"/:"}},
+        {L"- --", {L"-", L"--"}},
+        {L"/H//B", {L"/H", L"//B"}},            // the split leaves a one-character "/" that the next one joins
+        {L"/X:a:/b", {L"/X:a:", L"/b"}},        // one slash after the colon is no address
+        {L"/\U0001F600/H \U0001F600", {L"/\U0001F600", L"/H", L"\U0001F600"}},  // a pair counts as two units
     };
     for (const TokenCase& c : cases) {
         int n = TokenizeArguments(c.tail);

@@ -310,6 +310,18 @@ TEST_F(FileHandlerTest, PassesSpecialNamesStraightThrough) {
     EXPECT_EQ(Prefixed(L"No matching files: \"" + tree.Path(L"-") + L"\"\r\n"), out.err);
 }
 
+// Unfinished bracket sets and empty alternatives name no file here: they
+// end in "No matching files", never in a crash or a hang.
+TEST_F(FileHandlerTest, OddPatternsMatchNothing) {
+    for (const wchar_t* pattern : {L"*[", L"[", L"[]", L"[!]", L"[!", L"]", L"|", L";;", L"*[*"}) {
+        recorder.names.clear();
+        Captured out = Run(pattern, CommandFlags | FH_RECURSE);
+        EXPECT_EQ(1, out.result) << Narrow(pattern);
+        EXPECT_TRUE(recorder.names.empty()) << Narrow(pattern);
+        EXPECT_EQ(0u, out.err.find(Prefixed(L"No matching files: \"" + tree.root + L"\\"))) << Narrow(out.err);
+    }
+}
+
 TEST_F(FileHandlerTest, RefusesEmptyArguments) {
     EXPECT_EQ(-1, FileHandler(nullptr, 0, &recorder, Recorder::Callback, CommandFlags, DefaultMask, 0, nullptr, 0, -1));
     EXPECT_EQ(-1, FileHandler(L"", 0, &recorder, Recorder::Callback, CommandFlags, DefaultMask, 0, nullptr, 0, -1));

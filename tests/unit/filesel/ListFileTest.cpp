@@ -72,6 +72,18 @@ TEST_F(ListFileTest, ReadsEveryUnicodeEncodingAndTheOemCodePage) {
     EXPECT_EQ((Names{L"a.txt", L"sub\\d.txt"}), recorder.names);
 }
 
+// Listed names go through "~" expansion but not through the ";" alternatives
+// of file arguments, and a label may be indented.
+TEST_F(ListFileTest, ResolvesHomeButNotAlternatives) {
+    tree.File(L"home\\notes.txt");
+    EnvironmentVariable home(L"HOME", tree.Path(L"home").c_str());
+    tree.File(L"list.lst", "~\\notes.txt\r\n  \t:b c.txt\r\na.txt;b c.txt\r\n");
+    Captured out = Read(L"list.lst");
+    EXPECT_EQ(2, out.result);
+    EXPECT_EQ((Names{L"home\\notes.txt"}), recorder.names);
+    EXPECT_EQ(Prefixed(L"File not found: " + tree.Path(L"a.txt;b c.txt") + L"\r\n"), out.err);
+}
+
 TEST_F(ListFileTest, ReportsMissingNamesAndGoesOn) {
     tree.File(L"list.lst", "a.txt\r\nmissing.txt\r\nb c.txt\r\nsub\r\n");
     Captured out = Read(L"list.lst");

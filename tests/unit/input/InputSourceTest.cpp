@@ -532,6 +532,26 @@ TEST(FormatErrorTextTest, TextsForOurAndHttpCodes) {
     EXPECT_EQ(FormatErrorText(-1, nullptr), -1);
 }
 
+// Codes 12000..12199 are the internet library's: their texts come from its
+// module once it is loaded, and not from the system's table.
+TEST(FormatErrorTextTest, InternetCodesUseTheInternetLibraryWhenLoaded) {
+    wchar_t text[1024];
+    if (!GetModuleHandleW(L"wininet.dll")) {
+        ASSERT_EQ(FormatErrorText(12007, text), 0);
+        EXPECT_STREQ(text, L"Error 12007");
+    }
+    HMODULE wininet = LoadLibraryW(L"wininet.dll");
+    if (!wininet) GTEST_SKIP() << "no internet library here";
+    for (int code : {12007, 12029}) {
+        ASSERT_EQ(FormatErrorText(code, text), 0);
+        std::wstring s = text;
+        EXPECT_FALSE(s.empty()) << code;
+        EXPECT_NE(s.rfind(L"Error ", 0), 0u) << Narrow(s);
+        EXPECT_EQ(s.find_first_of(L"\r\n"), std::wstring::npos) << code;
+    }
+    FreeLibrary(wininet);
+}
+
 TEST(FormatErrorTextTest, SystemTextHasNoTrailingLineBreak) {
     wchar_t text[1024];
     for (int code : {2, 3, 5, 8}) {
@@ -570,20 +590,35 @@ TEST(IsConsoleHandleTest, FilesPipesAndNullAreNotConsoles) {
     HANDLE read = nullptr, write = nullptr;
     ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 0));
     EXPECT_EQ(IsConsoleHandle(read), 0);
-    // A pseudo-value is looked up first: standard input is now the pipe.
     {
         ScopedStdin redirect(read);
         EXPECT_EQ(IsConsoleHandle(reinterpret_cast<HANDLE>(static_cast<intptr_t>(-10))), 0);
-        EXPECT_EQ(IsConsoleHandle(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(STD_INPUT_HANDLE))), 0);
     }
     CloseHandle(read);
     CloseHandle(write);
-    HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+}
+
+// Only a real console shows that a pseudo-value is looked up: without the
+// look-up the mode of the pseudo-value itself cannot be read. CTest runs
+// without a console; in a terminal the test runs in full.
+TEST(IsConsoleHandleTest, PseudoValuesStandForTheStandardHandles) {
+    HANDLE console = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  OPEN_EXISTING, 0, nullptr);
-    if (console != INVALID_HANDLE_VALUE) {
-        EXPECT_EQ(IsConsoleHandle(console), 1);
-        CloseHandle(console);
+    if (console == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no console here";
+    EXPECT_EQ(IsConsoleHandle(console), 1);
+    {
+        ScopedStdin redirect(console);
+        EXPECT_EQ(IsConsoleHandle(reinterpret_cast<HANDLE>(static_cast<intptr_t>(-10))), 1);
+        EXPECT_EQ(IsConsoleHandle(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(STD_INPUT_HANDLE))), 1);
     }
+    HANDLE read = nullptr, write = nullptr;
+    if (CreatePipe(&read, &write, nullptr, 0)) {
+        ScopedStdin redirect(read);
+        EXPECT_EQ(IsConsoleHandle(reinterpret_cast<HANDLE>(static_cast<intptr_t>(-10))), 0);
+        CloseHandle(read);
+        CloseHandle(write);
+    }
+    CloseHandle(console);
 }
 
 }  // namespace

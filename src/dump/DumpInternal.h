@@ -71,12 +71,21 @@ void AlignPosition(InputSource* source, uint64_t p);
 // The separators after the byte values of count bytes from offset line:
 // '-' inside a UTF-8 sequence, else a blank. Carries PendingDashes on.
 void Utf8Separators(const InputSource* source, DumpLayout* layout, uint64_t line, uint32_t count, wchar_t* separators);
+// The same separators, found for all bytes of the line at once from masks of
+// byte classes (the line builder's form).
+void Utf8SeparatorsByMasks(const InputSource* source, DumpLayout* layout, uint64_t line, uint32_t count,
+                           wchar_t* separators);
 // Shown form of a character: control characters replaced or pictured.
 int MapControl(int ch, uint32_t flags, wchar_t replacement);
 void BuildTextMap(const InputSource* source, DumpLayout* layout);
 // Appends the HexWidth text columns of the line at buffer[column]; returns the
 // new column. Does not terminate.
 size_t AppendTextField(InputSource* source, DumpLayout* layout, uint64_t line, wchar_t* buffer, size_t column);
+// The text field of inputs without a text table, character by character
+// through the decoder. quickUtf8 decodes the usual UTF-8 characters in place;
+// without it every character goes through NextChar (the general path).
+size_t AppendDecodedText(InputSource* source, DumpLayout* layout, uint64_t line, wchar_t* buffer, size_t column,
+                         bool quickUtf8);
 
 // Everything DumpInput does once the input is open: encoding refinement,
 // window, header, lines and the closing line. The caller releases the input.

@@ -21,20 +21,25 @@ struct HexCellTable {
 };
 constexpr HexCellTable HexCells;
 
-// A full line of hex bytes without dashes: the shape of almost every line of
-// a dump. The fourth unit of each cell is the group blank when one is due.
-wchar_t* FullHexByteLine(const uint8_t* bytes, const DumpLayout* layout, wchar_t* out) {
+// A full line of hex bytes: the shape of almost every line of a dump. The
+// fourth unit of each cell is the group blank when one is due. separators,
+// when given, replace the blank after each value (UTF-8 dashes).
+wchar_t* FullHexByteLine(const uint8_t* bytes, const DumpLayout* layout, const wchar_t* separators, wchar_t* out) {
     const uint64_t* cells = HexCells.cells[(layout->Flags & DF_UPPER_HEX) ? 1 : 0];
     const uint32_t hexWidth = layout->HexWidth;
     const uint32_t groupWidth = layout->GroupWidth;
     if (groupWidth == 8 && hexWidth % 8 == 0) {
-        for (uint32_t g = 0; g < hexWidth; g += 8, bytes += 8, out += 25)
+        for (uint32_t g = 0; g < hexWidth; g += 8, bytes += 8, out += 25) {
             for (int k = 0; k < 8; ++k) std::memcpy(out + 3 * k, &cells[bytes[k]], sizeof(uint64_t));
+            if (separators)
+                for (int k = 0; k < 8; ++k) out[3 * k + 2] = separators[g + k];
+        }
         return out;
     }
     uint32_t inGroup = 0;
     for (uint32_t i = 0; i < hexWidth; ++i) {
         std::memcpy(out, &cells[bytes[i]], sizeof(uint64_t));
+        if (separators) out[2] = separators[i];
         out += 3;
         if (++inGroup == groupWidth) {
             ++out;
@@ -69,7 +74,7 @@ wchar_t* ByteValues(InputSource* source, DumpLayout* layout, uint64_t line, wcha
     const uint64_t* cells = HexCells.cells[(layout->Flags & DF_UPPER_HEX) ? 1 : 0];
     const uint32_t shown = line < end ? (end - line < hexWidth ? static_cast<uint32_t>(end - line) : hexWidth) : 0;
     wchar_t separators[MaxHexWidth];
-    if (layout->Utf8Dashes) Utf8Separators(source, layout, line, shown, separators);
+    if (layout->Utf8Dashes) Utf8SeparatorsByMasks(source, layout, line, shown, separators);
     uint32_t inGroup = 0;
     for (uint32_t i = 0; i < hexWidth; ++i) {
         if (i < shown) {
@@ -136,9 +141,11 @@ size_t BuildDumpLine(InputSource* source, DumpLayout* layout, uint64_t line, wch
         *out++ = L' ';
     }
     const bool fullLine = line < layout->End && layout->End - line >= layout->HexWidth;
-    if (layout->WordLen == 1 && layout->Format == 0 && !layout->Utf8Dashes && fullLine)
-        out = FullHexByteLine(source->Data + line, layout, out);
-    else if (layout->WordLen == 1)
+    if (layout->WordLen == 1 && layout->Format == 0 && fullLine) {
+        wchar_t separators[MaxHexWidth];
+        if (layout->Utf8Dashes) Utf8SeparatorsByMasks(source, layout, line, layout->HexWidth, separators);
+        out = FullHexByteLine(source->Data + line, layout, layout->Utf8Dashes ? separators : nullptr, out);
+    } else if (layout->WordLen == 1)
         out = ByteValues(source, layout, line, out);
     else
         out = WordValues(source, layout, line, out);

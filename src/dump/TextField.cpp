@@ -1,6 +1,7 @@
 // The text field of a dump line: one column per byte showing the characters
 // the bytes encode, plus the two places where the encoding reaches into the
 // rest of the line (UTF-8 dashes and character-boundary alignment).
+#include <emmintrin.h>
 #include "dump/DumpInternal.h"
 
 namespace {
@@ -91,6 +92,84 @@ void Utf8Separators(const InputSource* source, DumpLayout* layout, uint64_t line
     layout->PendingDashes = pending;
 }
 
+namespace {
+
+// Bit i set where byte i of the 16 lies in lo..hi, compared as signed bytes
+// (which keeps each range above 0x7F contiguous); lo -128 has no lower bound.
+inline uint32_t ByteRangeMask(__m128i bytes, int lo, int hi) {
+    __m128i in = _mm_cmplt_epi8(bytes, _mm_set1_epi8(static_cast<char>(hi + 1)));
+    if (lo > -128) in = _mm_and_si128(in, _mm_cmpgt_epi8(bytes, _mm_set1_epi8(static_cast<char>(lo - 1))));
+    return static_cast<uint32_t>(_mm_movemask_epi8(in));
+}
+
+// Eight 16-bit lanes, yes where bit k of bits (k < 8) is set, else no.
+inline __m128i SelectByBits(uint64_t bits, __m128i yes, __m128i no) {
+    const __m128i laneBits = _mm_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128);
+    const __m128i set = _mm_cmpeq_epi16(_mm_and_si128(_mm_set1_epi16(static_cast<short>(bits & 0xFF)), laneBits),
+                                        laneBits);
+    return _mm_or_si128(_mm_and_si128(set, yes), _mm_andnot_si128(set, no));
+}
+
+// Masks of the byte classes the UTF-8 dashes and the quick text field look
+// at, bit i for byte i; Add takes the 16 bytes at the given offset.
+struct ByteClasses {
+    uint64_t ascii = 0, continuation = 0, lead2 = 0, lead3 = 0, lead4 = 0, surrogateLead = 0;
+    void Add(const uint8_t* data, uint32_t at) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+        ascii |= uint64_t{~static_cast<uint32_t>(_mm_movemask_epi8(v)) & 0xFFFF} << at;
+        continuation |= uint64_t{ByteRangeMask(v, -128, -65)} << at;  // 80..BF
+        lead2 |= uint64_t{ByteRangeMask(v, -64, -33)} << at;          // C0..DF
+        lead3 |= uint64_t{ByteRangeMask(v, -32, -17)} << at;          // E0..EF
+        lead4 |= uint64_t{ByteRangeMask(v, -16, -9)} << at;           // F0..F7
+        surrogateLead |= uint64_t{ByteRangeMask(v, -19, -19)} << at;  // ED
+    }
+    // The classes of the span bytes at data, from whole 16-byte loads only
+    // (the last one overlapping its predecessor), so nothing beyond is read.
+    // span is 16..64.
+    ByteClasses(const uint8_t* data, uint32_t span) {
+        for (uint32_t at = 0; at + 16 <= span; at += 16) Add(data, at);
+        if (span % 16) Add(data, span - 16);
+    }
+};
+
+}  // namespace
+
+void Utf8SeparatorsByMasks(const InputSource* source, DumpLayout* layout, uint64_t line, uint32_t count,
+                           wchar_t* separators) {
+    // The masks look at up to three bytes past the line, and only a sequence
+    // complete inside the window is joined: with those bytes inside the
+    // window every sequence the masks see is judged as the byte walk judges
+    // it. Near the window end, or for lines too short or too wide for one
+    // mask word, the byte walk does it.
+    const uint32_t span = count + 3;
+    if (count < 13 || span > 64 || line + span > layout->End) {
+        Utf8Separators(source, layout, line, count, separators);
+        return;
+    }
+    const ByteClasses bytes(source->Data + line, span);
+    // Dashes carried from the previous line fall on continuation bytes, and
+    // leads are examined only after them, as the byte walk does.
+    const uint32_t carried = layout->PendingDashes < count ? layout->PendingDashes : count;
+    const uint64_t carriedMask = (uint64_t{1} << carried) - 1;
+    const uint64_t leadRange = ((uint64_t{1} << count) - 1) & ~carriedMask;
+    const uint64_t c1 = bytes.continuation >> 1, c2 = bytes.continuation >> 2, c3 = bytes.continuation >> 3;
+    const uint64_t complete2 = bytes.lead2 & leadRange & c1;
+    const uint64_t complete3 = bytes.lead3 & leadRange & c1 & c2;
+    const uint64_t complete4 = bytes.lead4 & leadRange & c1 & c2 & c3;
+    // A complete sequence of n + 1 bytes puts dashes after its first n.
+    const uint64_t dashes = carriedMask | complete2 | complete3 | complete3 << 1 | complete4 | complete4 << 1 |
+                            complete4 << 2;
+    uint32_t i = 0;
+    for (; i + 8 <= count; i += 8)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(separators + i),
+                         SelectByBits(dashes >> i, _mm_set1_epi16(L'-'), _mm_set1_epi16(L' ')));
+    for (; i < count; ++i) separators[i] = ((dashes >> i) & 1) ? L'-' : L' ';
+    // Dashes past the line belong to the next one; they run on from its end
+    // (counted as the run of ones, as the processor has no bit count to rely on).
+    const uint32_t beyond = static_cast<uint32_t>(__builtin_ctzll(~(dashes >> count)));
+    layout->PendingDashes = layout->PendingDashes - carried + beyond;
+}
+
 int MapControl(int ch, uint32_t flags, wchar_t replacement) {
     const bool pictures = (flags & DF_CONTROL_PICTURES) != 0;
     if (ch >= 0 && ch < 0x20) return pictures ? 0x2400 + ch : replacement;
@@ -132,45 +211,169 @@ void BuildTextMap(const InputSource* source, DumpLayout* layout) {
         if (!c) layout->TextMapComplete = false;
 }
 
-size_t AppendTextField(InputSource* source, DumpLayout* layout, uint64_t line, wchar_t* buffer, size_t column) {
+namespace {
+
+// Lengths of the UTF-8 sequences decoded in place: ASCII and two- and
+// three-byte sequences outside the surrogate range (ED leads those), which
+// NextChar decodes to the same values; 0 for everything else.
+struct QuickLengthTable {
+    uint8_t length[256];
+    constexpr QuickLengthTable() : length() {
+        for (int b = 0; b < 0x80; ++b) length[b] = 1;
+        for (int b = 0xC0; b < 0xE0; ++b) length[b] = 2;
+        for (int b = 0xE0; b < 0xF0; ++b) length[b] = b == 0xED ? 0 : 3;
+    }
+};
+constexpr QuickLengthTable QuickLengths;
+
+// The columns of a UTF-8 line from its first one on, while its characters are
+// the usual ones: each character in the column of its first byte and blanks
+// in the columns of the others, as the general loop writes them. Characters
+// are told apart without branches, since text mixes their lengths at random.
+// The caller makes sure three bytes from every column of the line can be
+// read. Returns the first column not done (the general loop does the rest).
+uint32_t QuickUtf8Columns(InputSource* source, const DumpLayout* layout, uint64_t line, wchar_t*& out) {
+    const uint8_t* data = source->Data;
+    const uint64_t end = layout->End;
+    const uint32_t hexWidth = layout->HexWidth;
+    const uint32_t flags = layout->Flags;
+    // Columns inside a character begun on the previous line are blank.
+    uint32_t i = static_cast<uint32_t>(source->Position - line);
+    for (uint32_t k = 0; k < i; ++k) *out++ = L' ';
+    while (i < hexWidth && line + i < end) {
+        const uint64_t q = line + i;
+        const uint32_t b0 = data[q], b1 = data[q + 1], b2 = data[q + 2];
+        const uint32_t n = QuickLengths.length[b0];
+        const bool ok1 = (b1 & 0xC0) == 0x80, ok2 = (b2 & 0xC0) == 0x80;
+        if (!((n == 1) | (n == 2 && ok1) | (n == 3 && ok1 && ok2))) break;
+        const uint32_t two = 0u - (n >= 2), three = 0u - (n == 3);
+        const uint32_t v2 = (b0 & 0x1F) << 6 | (b1 & 0x3F);
+        const uint32_t v3 = (b0 & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
+        int ch = static_cast<int>((b0 & ~two) | (v2 & two & ~three) | (v3 & three));
+        if (ch == 0xFEFF && (flags & DF_DUMP_BOM)) ch = 0xA4;
+        // Blanks for the other columns are stored whatever the length (the
+        // line buffer has room to spare) and kept only as far as needed.
+        out[0] = static_cast<wchar_t>(MapControl(ch, flags, layout->Replacement));
+        out[1] = out[2] = L' ';
+        // The blanks of a character that runs into the next line are that line's.
+        out += n < hexWidth - i ? n : hexWidth - i;
+        i += n;
+        source->Position = q + n;
+    }
+    return i < hexWidth ? i : hexWidth;
+}
+
+// Eight columns of a checked UTF-8 line, side by side in 16-bit lanes: the
+// character each byte starts (as one, two or three bytes), the byte-order
+// mark and control-character mapping of MapControl, and a blank where bit k
+// of blank is set. Reads the eight bytes at data and two more.
+void EightUtf8Columns(const uint8_t* data, uint64_t blank, uint32_t flags, wchar_t replacement, wchar_t* out) {
+    const __m128i zero = _mm_setzero_si128();
+    auto units = [&](int offset) {
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(data + offset)), zero);
+    };
+    const __m128i b0 = units(0), b1 = units(1), b2 = units(2);
+    const __m128i low6 = _mm_set1_epi16(0x3F);
+    const __m128i t1 = _mm_and_si128(b1, low6), t2 = _mm_and_si128(b2, low6);
+    const __m128i v2 = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(b0, _mm_set1_epi16(0x1F)), 6), t1);
+    const __m128i v3 = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(b0, 12), _mm_slli_epi16(t1, 6)), t2);
+    const __m128i isTwo = _mm_cmpgt_epi16(b0, _mm_set1_epi16(0xBF));
+    const __m128i isThree = _mm_cmpgt_epi16(b0, _mm_set1_epi16(0xDF));
+    const __m128i onlyTwo = _mm_andnot_si128(isThree, isTwo);
+    __m128i ch = _mm_or_si128(_mm_or_si128(_mm_andnot_si128(isTwo, b0), _mm_and_si128(onlyTwo, v2)),
+                              _mm_and_si128(isThree, v3));
+    auto select = [](__m128i mask, __m128i yes, __m128i no) {
+        return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
+    };
+    if (flags & DF_DUMP_BOM) ch = select(_mm_cmpeq_epi16(ch, _mm_set1_epi16(static_cast<short>(0xFEFF))),
+                                         _mm_set1_epi16(0xA4), ch);
+    // Unsigned comparisons by flipping the top bit of both sides.
+    const __m128i bias = _mm_set1_epi16(static_cast<short>(0x8000));
+    const __m128i biased = _mm_xor_si128(ch, bias);
+    const __m128i below20 = _mm_cmplt_epi16(biased, _mm_xor_si128(_mm_set1_epi16(0x20), bias));
+    const __m128i is7F = _mm_cmpeq_epi16(ch, _mm_set1_epi16(0x7F));
+    const __m128i c1Control = _mm_and_si128(_mm_cmpgt_epi16(ch, _mm_set1_epi16(0x7F)),
+                                            _mm_cmplt_epi16(ch, _mm_set1_epi16(0xA0)));
+    const __m128i replace = _mm_set1_epi16(static_cast<short>(replacement));
+    if (flags & DF_CONTROL_PICTURES) {
+        ch = select(below20, _mm_add_epi16(ch, _mm_set1_epi16(0x2400)), ch);
+        ch = select(is7F, _mm_set1_epi16(0x2421), ch);
+        ch = select(c1Control, replace, ch);
+    } else {
+        ch = select(_mm_or_si128(_mm_or_si128(below20, is7F), c1Control), replace, ch);
+    }
+    ch = SelectByBits(blank, _mm_set1_epi16(L' '), ch);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), ch);
+}
+
+// A whole UTF-8 line at once when every character that starts in it is one
+// of the usual ones: then each column is decided by its own byte (a
+// continuation byte is a blank column of the character before it), so no
+// column waits for the one before, as the character-by-character walk must.
+// Needs Position within the line; returns false, having written nothing, when
+// the line does not qualify.
+bool QuickUtf8Line(InputSource* source, const DumpLayout* layout, uint64_t line, wchar_t*& out) {
+    const uint32_t hexWidth = layout->HexWidth;
+    // The masks cover two bytes past the line, for its last character.
+    const uint32_t span = hexWidth + 2;
+    if (span < 16 || span > 64 || line + hexWidth > layout->End || line + span > source->Size) return false;
+    const uint8_t* data = source->Data + line;
+    const ByteClasses bytes(data, span);
+    const uint32_t start = static_cast<uint32_t>(source->Position - line);
+    // Columns from the decoder position on; those before it are blank.
+    const uint64_t columns = ((uint64_t{1} << hexWidth) - 1) & ~((uint64_t{1} << start) - 1);
+    const uint64_t c1 = bytes.continuation >> 1, c2 = bytes.continuation >> 2;
+    const uint64_t lead2 = bytes.lead2 & columns, lead3 = bytes.lead3 & columns;
+    const uint64_t other = columns & (~(bytes.ascii | bytes.continuation | bytes.lead2 | bytes.lead3) |
+                                      bytes.surrogateLead);
+    const uint64_t incomplete = (lead2 & ~c1) | (lead3 & ~(c1 & c2));
+    const uint64_t inside = lead2 << 1 | lead3 << 1 | lead3 << 2;  // continuation bytes of the characters
+    const uint64_t stray = bytes.continuation & columns & ~inside;
+    if (other | incomplete | stray) return false;
+    const uint64_t blank = ~columns | bytes.continuation;
+    const uint32_t flags = layout->Flags;
+    const wchar_t replacement = layout->Replacement;
+    uint32_t i = 0;
+    for (; i + 8 <= hexWidth; i += 8) EightUtf8Columns(data + i, blank >> i, flags, replacement, out + i);
+    for (; i < hexWidth; ++i) {
+        const uint32_t b0 = data[i], b1 = data[i + 1], b2 = data[i + 2];
+        const uint32_t two = 0u - (b0 >= 0xC0), three = 0u - (b0 >= 0xE0);
+        const uint32_t v2 = (b0 & 0x1F) << 6 | (b1 & 0x3F);
+        const uint32_t v3 = (b0 & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
+        int ch = static_cast<int>((b0 & ~two) | (v2 & two & ~three) | (v3 & three));
+        if (ch == 0xFEFF && (flags & DF_DUMP_BOM)) ch = 0xA4;
+        ch = MapControl(ch, flags, replacement);
+        out[i] = ((blank >> i) & 1) ? L' ' : static_cast<wchar_t>(ch);
+    }
+    out += hexWidth;
+    // Past the last character, which may run into the next line.
+    // Its continuation bytes there run on from the line end.
+    source->Position = line + hexWidth + static_cast<uint32_t>(__builtin_ctzll(~(inside >> hexWidth)));
+    return true;
+}
+
+}  // namespace
+
+size_t AppendDecodedText(InputSource* source, DumpLayout* layout, uint64_t line, wchar_t* buffer, size_t column,
+                         bool quickUtf8) {
     wchar_t* out = buffer + column;
     const uint64_t end = layout->End;
     const uint32_t hexWidth = layout->HexWidth;
-
-    if (layout->UseTextMap) {
-        const uint8_t* data = source->Data + line;
-        const uint64_t left = line < end ? end - line : 0;
-        const uint32_t shown = left < hexWidth ? static_cast<uint32_t>(left) : hexWidth;
-        const wchar_t* map = layout->TextMap;
-        if (layout->TextMapComplete) {
-            for (uint32_t i = 0; i < shown; ++i) out[i] = map[data[i]];
-            out += shown;
-        } else {
-            for (uint32_t i = 0; i < shown; ++i)
-                if (const wchar_t c = map[data[i]]) *out++ = c;
-        }
-        for (uint32_t i = shown; i < hexWidth; ++i) *out++ = L' ';
-        if (line + shown > source->Position) source->Position = line + shown;
-        return static_cast<size_t>(out - buffer);
-    }
-
     const uint32_t flags = layout->Flags;
-    const uint8_t* data = source->Data;
-    const bool utf8 = source->Encoding == Utf8;
+    uint32_t first = 0;
+    // The quick columns read up to two bytes past a character's first byte.
+    if (quickUtf8 && source->Encoding == Utf8 && source->Position >= line &&
+        source->Position - line <= hexWidth && line + hexWidth + 2 < source->Size) {
+        if (QuickUtf8Line(source, layout, line, out)) return static_cast<size_t>(out - buffer);
+        first = QuickUtf8Columns(source, layout, line, out);
+    }
     uint32_t surplus = 0;  // units written beyond one per column, still to absorb
-    for (uint32_t i = 0; i < hexWidth; ++i) {
+    for (uint32_t i = first; i < hexWidth; ++i) {
         const uint64_t q = line + i;
         int ch = L' ';
         if (q == source->Position && q < end) {
-            // Plain ASCII in UTF-8 is most of a typical text; a byte below
-            // 0x80 is always a character of its own there.
-            if (utf8 && data[q] < 0x80) {
-                ch = data[q];
-                source->Position = q + 1;
-            } else {
-                ch = NextChar(source);
-                if (ch == 0xFEFF && (flags & DF_DUMP_BOM)) ch = 0xA4;
-            }
+            ch = NextChar(source);
+            if (ch == 0xFEFF && (flags & DF_DUMP_BOM)) ch = 0xA4;
         }
         if (ch >= 0) ch = MapControl(ch, flags, layout->Replacement);
         if (ch > 0x10FFFF) ch = 0xFFFD;
@@ -188,5 +391,27 @@ size_t AppendTextField(InputSource* source, DumpLayout* layout, uint64_t line, w
             surplus = 0;
         }
     }
+    return static_cast<size_t>(out - buffer);
+}
+
+size_t AppendTextField(InputSource* source, DumpLayout* layout, uint64_t line, wchar_t* buffer, size_t column) {
+    wchar_t* out = buffer + column;
+    const uint64_t end = layout->End;
+    const uint32_t hexWidth = layout->HexWidth;
+
+    if (!layout->UseTextMap) return AppendDecodedText(source, layout, line, buffer, column, true);
+    const uint8_t* data = source->Data + line;
+    const uint64_t left = line < end ? end - line : 0;
+    const uint32_t shown = left < hexWidth ? static_cast<uint32_t>(left) : hexWidth;
+    const wchar_t* map = layout->TextMap;
+    if (layout->TextMapComplete) {
+        for (uint32_t i = 0; i < shown; ++i) out[i] = map[data[i]];
+        out += shown;
+    } else {
+        for (uint32_t i = 0; i < shown; ++i)
+            if (const wchar_t c = map[data[i]]) *out++ = c;
+    }
+    for (uint32_t i = shown; i < hexWidth; ++i) *out++ = L' ';
+    if (line + shown > source->Position) source->Position = line + shown;
     return static_cast<size_t>(out - buffer);
 }

@@ -1,0 +1,117 @@
+// The quick forms of the UTF-8 dashes and the UTF-8 text field against the
+// general byte-by-byte and NextChar forms, over random inputs that mix plain
+// text with every kind of malformed sequence, at every line width and window.
+#include <gtest/gtest.h>
+#include "DumpTestUtil.h"
+
+#include <random>
+
+namespace {
+
+// Bytes that are mostly well-formed UTF-8 but carry stray continuation bytes,
+// cut-off and overlong sequences, surrogate halves (CESU-8 pairs among them),
+// four-byte characters, a byte-order mark and bytes that never lead.
+// With clean, only the plain pieces (which include controls, an overlong
+// form and U+FEFF), so that whole lines take the quickest form.
+std::string RandomUtf8(std::mt19937& rng, size_t size, bool clean = false) {
+    static const char* const pieces[] = {
+        "a", "Z", " ", "\n", "\x7f", "\x01",               // ASCII, controls
+        "\xc3\xbc", "\xd0\xb4", "\xc2\x85", "\xc0\xaf",    // two bytes (C2 85 a C1 control; C0 AF overlong)
+        "\xe2\x82\xac", "\xe6\x97\xa5", "\xef\xbb\xbf",    // three bytes, U+FEFF
+        "\xed\x9f\xbf", "\xed\xa0\xbd\xed\xb8\x80",        // ED: below the surrogates; a CESU-8 pair
+        "\xed\xa0\x80", "\xed\xb0\x80",                    // lone surrogate halves
+        "\xf0\x9f\x98\x80", "\xf4\x8f\xbf\xbf",            // four bytes
+        "\x80", "\xbf", "\xc3", "\xe2\x82", "\xf0\x9f",    // stray continuations, cut-off leads
+        "\xf8", "\xff", "\xe0\x80\x80",                    // never lead; overlong three bytes
+    };
+    std::string bytes;
+    while (bytes.size() < size) {
+        // Plain text most of the time, so that quick lines are common too.
+        if (clean || rng() % 3) bytes += pieces[rng() % 13];
+        else bytes += pieces[rng() % (sizeof pieces / sizeof pieces[0])];
+    }
+    bytes.resize(size);
+    return bytes;
+}
+
+struct Window {
+    uint32_t hexWidth;
+    uint64_t start, end;
+};
+
+// Full sixteen-byte lines (values and dashes from the quick forms) worked by
+// hand: a euro sign cut by the line end carries one dash and two blank text
+// columns into the next line; the partial last line takes the general form.
+TEST(FastPath, FullLinesWithDashes) {
+    TestInput input("A\xc3\xbc" "B\xe2\x82\xac" "CDEFGHIJ" "\xe2"
+                    "\x82\xac" "xyz0123456789a"
+                    "bcd",
+                    Utf8);
+    const std::vector<std::wstring> expected = {
+        L"00000000  41 c3-bc 42 e2-82-ac 43  44 45 46 47 48 49 4a e2- A\u00FC B\u20AC  CDEFGHIJ\u20AC",
+        L"00000010  82-ac 78 79 7a 30 31 32  33 34 35 36 37 38 39 61    xyz0123456789a",
+        L"00000020  62 63 64 " + Blanks(15) + L" " + Blanks(24) + L" bcd" + Blanks(13),
+    };
+    EXPECT_EQ(BuildLines(input, TestSettings(16), 0), expected);
+}
+
+TEST(FastPath, DashesByMasksMatchTheByteWalk) {
+    std::mt19937 rng(7);
+    const uint32_t widths[] = {8, 12, 13, 16, 24, 32, 48, 61, 62, 80};
+    for (int round = 0; round < 60; ++round) {
+        TestInput input(RandomUtf8(rng, 200 + rng() % 300, round % 2 == 0), Utf8);
+        for (uint32_t width : widths) {
+            const Window w{width, rng() % 8, rng() % 3 ? 0 : input.bytes.size() - rng() % 40};
+            DumpSettings settings = TestSettings(w.hexWidth);
+            settings.StartAddress = w.start;
+            settings.EndAddress = w.end;
+            DumpLayout quick, general;
+            PrepareLayout(&settings, 0, &input.source, &quick);
+            PrepareLayout(&settings, 0, &input.source, &general);
+            ASSERT_TRUE(quick.Utf8Dashes);
+            for (uint64_t line = quick.Start; line < quick.End; line += width) {
+                const uint32_t count = quick.End - line < width ? static_cast<uint32_t>(quick.End - line) : width;
+                wchar_t a[MaxHexWidth], b[MaxHexWidth];
+                Utf8SeparatorsByMasks(&input.source, &quick, line, count, a);
+                Utf8Separators(&input.source, &general, line, count, b);
+                ASSERT_EQ(std::wstring(a, count), std::wstring(b, count))
+                    << "round " << round << " width " << width << " line " << line;
+                ASSERT_EQ(quick.PendingDashes, general.PendingDashes) << "line " << line;
+            }
+        }
+    }
+}
+
+TEST(FastPath, QuickUtf8TextMatchesNextChar) {
+    std::mt19937 rng(11);
+    const uint32_t widths[] = {1, 2, 3, 8, 14, 16, 17, 24, 32, 62, 80};
+    const uint32_t flagSets[] = {0, DF_CONTROL_PICTURES, DF_DUMP_BOM};
+    for (int round = 0; round < 60; ++round) {
+        const std::string bytes = RandomUtf8(rng, 100 + rng() % 300, round % 2 == 0);
+        for (uint32_t width : widths) {
+            for (uint32_t flags : flagSets) {
+                // Two inputs over the same bytes: each path moves its own decoder.
+                TestInput quickInput(bytes, Utf8), generalInput(bytes, Utf8);
+                const uint32_t supplementary = rng() % 2;
+                quickInput.source.AllowSupplementary = generalInput.source.AllowSupplementary = supplementary;
+                DumpSettings settings = TestSettings(width);
+                settings.StartAddress = rng() % 6;
+                settings.EndAddress = rng() % 2 ? 0 : bytes.size() - rng() % 10;
+                settings.TextReplacementChar = rng() % 2 ? L'?' : 0;
+                DumpLayout quick, general;
+                PrepareLayout(&settings, flags, &quickInput.source, &quick);
+                PrepareLayout(&settings, flags, &generalInput.source, &general);
+                for (uint64_t line = quick.Start; line < quick.End; line += width) {
+                    wchar_t a[DumpLineCapacity], b[DumpLineCapacity];
+                    const size_t na = AppendDecodedText(&quickInput.source, &quick, line, a, 0, true);
+                    const size_t nb = AppendDecodedText(&generalInput.source, &general, line, b, 0, false);
+                    ASSERT_EQ(std::wstring(a, na), std::wstring(b, nb))
+                        << "round " << round << " width " << width << " flags " << flags << " line " << line;
+                    ASSERT_EQ(quickInput.source.Position, generalInput.source.Position) << "line " << line;
+                }
+            }
+        }
+    }
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 // back to 100 columns (16 bytes per line); "/N:B" leaves out the byte-order
 // mark written ahead of redirected output.
 #include <gtest/gtest.h>
+#include <cstdio>
 #include <string>
 #include <vector>
 #include "TestSupport.h"
@@ -89,6 +90,30 @@ TEST(Dump, TotalsNameTheFile) {
     EXPECT_EQ(r.exitCode, 0u) << r.err;
     EXPECT_EQ(r.out, EmptyStdin + "00000000  41 42 " + Blanks(18) + " " + Blanks(24) + " " + "AB" + Blanks(14) + "\r\n" +
                          "\r\nDisplayed 2 bytes from \xE2\x80\x9C" "data.bin\xE2\x80\x9D.\r\n");
+}
+
+TEST(Dump, Utf8FileEndingAtAPageBoundary) {
+    // 4096 bytes: a mapped view that ends where a page ends. Every line but
+    // the last holds "ab", four euro signs and an e-acute; the last ends in a
+    // euro sign cut after two bytes, which gets no dashes and decodes byte by
+    // byte to two replacement characters.
+    const std::string line = "ab" + Repeat("\xE2\x82\xAC", 4) + "\xC3\xA9";
+    std::string data = Repeat(line, 256);
+    data.replace(4094, 2, "\xE2\x82");
+    DumpFolder folder;
+    ASSERT_TRUE(WriteBytes(folder.path + L"\\page.txt", data));
+    ChildResult r = RunBytora(L"/N:B page.txt", "");
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    const std::string euros = "e2-82-ac e2-82-ac  e2-82-ac e2-82-ac ";
+    const std::string text = "ab" + Repeat("\xE2\x82\xAC  ", 4);
+    std::string expected = EmptyStdin;
+    char address[16];
+    for (int k = 0; k < 255; ++k) {
+        std::snprintf(address, sizeof address, "%08x", 16 * k);
+        expected += std::string(address) + "  61 62 " + euros + "c3-a9  " + text + "\xC3\xA9 \r\n";
+    }
+    expected += "00000ff0  61 62 " + euros + "e2 82  " + text + "\xEF\xBF\xBD\xEF\xBF\xBD\r\n\r\n";
+    EXPECT_EQ(r.out, expected);
 }
 
 }  // namespace

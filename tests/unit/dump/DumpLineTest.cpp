@@ -226,22 +226,34 @@ TEST(DumpLine, AFittedLineNeverReachesTheLastConsoleColumn) {
     }
 }
 
-TEST(DumpLine, WidestLinesStayInsideTheBuffer) {
-    // 80 signed bytes with the widest address and supplementary characters
-    // in every fourth column.
+TEST(DumpLine, WidestLinesInSignedDecimal) {
+    // The widest value fields (signed decimal), 16-digit addresses and a text
+    // field of four-byte characters, each a surrogate pair, an absorbed column
+    // and two blanks. Widths: 18 address units, then per value Digits + 1
+    // (+ 2 for quadwords) and one blank per group.
     std::string data;
-    for (int i = 0; i < 20; ++i) data += "\xf0\x9f\x98\x80";
-    TestInput input(data, Utf8);
-    for (uint32_t wordLen = 1; wordLen <= 8; ++wordLen) {
-        DumpSettings settings = TestSettings(80, wordLen, 3);
+    for (int i = 0; i < 40; ++i) data += "\xf0\x9f\x98\x80";
+    const struct {
+        uint32_t wordLen, hexWidth;
+        size_t values, text;
+    } cases[] = {
+        {1, 80, 80 * 5 + 10, 80},  {2, 80, 40 * 7 + 10, 80},  {3, 72, 24 * 9 + 8, 72},  {4, 80, 20 * 12 + 10, 80},
+        {5, 80, 16 * 14 + 8, 80},  {6, 72, 12 * 17 + 6, 72},  {8, 80, 10 * 23, 80},
+        // 77 columns: the last character starts in the last column and
+        // brings its second unit into this line.
+        {7, 77, 11 * 19 + 11, 78},
+    };
+    for (const auto& c : cases) {
+        TestInput input(data, Utf8);
+        DumpSettings settings = TestSettings(c.hexWidth, c.wordLen, 3);
         settings.AddressWidth = 16;
-        input.source.Position = 0;
         DumpLayout layout;
         PrepareLayout(&settings, 0, &input.source, &layout);
         wchar_t buffer[DumpLineCapacity];
         const size_t n = BuildDumpLine(&input.source, &layout, 0, buffer);
-        EXPECT_LT(n, DumpLineCapacity);
+        EXPECT_EQ(n, 18 + c.values + c.text) << "WordLen " << c.wordLen;
         EXPECT_EQ(buffer[n], 0);
+        EXPECT_EQ(std::wstring(buffer + 18 + c.values, 4), L"\xD83D\xDE00  ") << "WordLen " << c.wordLen;
     }
 }
 

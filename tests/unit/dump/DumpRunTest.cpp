@@ -52,6 +52,44 @@ TEST(DumpRun, RepeatedLinesCollapseToOneStar) {
                            L"\n00000050\n");
 }
 
+TEST(DumpRun, EachRunOfRepeatedLinesGetsItsOwnStar) {
+    TestInput input(std::string(48, 'A') + std::string(32, 'B') + std::string(16, 'A'), Oem);
+    Captured out = DumpOf(input, UnixSettings(), DF_UNIX);
+    EXPECT_EQ(out.out, SameBytesLine(L"00000000", L"41", L'A') + L"\n*\n" + SameBytesLine(L"00000030", L"42", L'B') +
+                           L"\n*\n" + SameBytesLine(L"00000050", L"41", L'A') + L"\n00000060\n");
+}
+
+TEST(DumpRun, BytesPastTheWindowEndTakePartInTheComparison) {
+    // The window ends at 40, inside the third line; that line's 16 bytes in
+    // the input still equal the line before, so it is not shown.
+    TestInput input(std::string(48, 'A'), Oem);
+    DumpSettings settings = UnixSettings();
+    settings.EndAddress = 40;
+    Captured out = DumpOf(input, settings, DF_UNIX);
+    EXPECT_EQ(out.out, SameBytesLine(L"00000000", L"41", L'A') + L"\n*\n00000028\n");
+}
+
+TEST(DumpRun, ClosingLineByFlags) {
+    const struct {
+        const char* name;
+        uint32_t flags;
+        std::wstring closing;
+    } cases[] = {
+        {"blank line", 0, L"\r\n"},
+        {"nothing", DF_NO_TRAILING_BLANK, L""},
+        {"totals instead of the blank line", DF_TOTALS, L"\r\nDisplayed 3 bytes from \u201Cdata.bin\u201D.\r\n"},
+        {"totals even without the blank line", DF_TOTALS | DF_NO_TRAILING_BLANK,
+         L"\r\nDisplayed 3 bytes from \u201Cdata.bin\u201D.\r\n"},
+        {"the window length before totals", DF_UNIX | DF_TOTALS, L"00000003\r\n"},
+    };
+    for (const auto& c : cases) {
+        TestInput input("ABC", Oem);
+        Captured out = DumpOf(input, TestSettings(), c.flags);
+        EXPECT_EQ(out.result, 0) << c.name;
+        EXPECT_EQ(out.out, LineABC + L"\r\n" + c.closing) << c.name;
+    }
+}
+
 TEST(DumpRun, AShorterLastLineIsNotADuplicate) {
     TestInput input(std::string(24, 'A'), Oem);
     Captured out = DumpOf(input, UnixSettings(), DF_UNIX);

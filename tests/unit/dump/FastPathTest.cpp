@@ -2,9 +2,10 @@
 // general byte-by-byte and NextChar forms, over random inputs that mix plain
 // text with every kind of malformed sequence, at every line width and window.
 #include <gtest/gtest.h>
-#include "DumpTestUtil.h"
-
+#include <cstring>
 #include <random>
+#include "DumpTestUtil.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -111,6 +112,110 @@ TEST(FastPath, QuickUtf8TextMatchesNextChar) {
                 }
             }
         }
+    }
+}
+
+// Single-byte text goes through a table filled once per input; every byte
+// value must show what NextChar and the control mapping make of it.
+TEST(FastPath, SingleByteTextTableMatchesNextChar) {
+    std::string all;
+    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+    const struct {
+        uint32_t encoding;
+        int32_t codePageIndex, ebcdicIndex;
+    } sources[] = {{Oem, 0, 0}, {Oem, 9, 0}, {Oem, 10, 0}, {Oem, 21, 0}, {Ascii, 13, 0},
+                   {Raw, 0, 0}, {Ebcdic, 0, 0}, {Ebcdic, 1, 0}, {Ebcdic, 0, 9}};
+    const uint32_t flagSets[] = {0, DF_CONTROL_PICTURES, DF_DUMP_BOM, DF_UNIX};
+    for (const auto& s : sources) {
+        for (uint32_t flags : flagSets) {
+            for (wchar_t replacement : {wchar_t(0), L'.', L' '}) {
+                TestInput tableInput(all, s.encoding), generalInput(all, s.encoding);
+                for (TestInput* in : {&tableInput, &generalInput}) {
+                    in->source.CodePageIndex = s.codePageIndex;
+                    in->source.EbcdicCodePageIndex = s.ebcdicIndex;
+                }
+                DumpSettings settings = TestSettings(16);
+                settings.TextReplacementChar = replacement;
+                DumpLayout table, general;
+                PrepareLayout(&settings, flags, &tableInput.source, &table);
+                PrepareLayout(&settings, flags, &generalInput.source, &general);
+                ASSERT_TRUE(table.UseTextMap);
+                for (uint64_t line = 0; line < 256; line += 16) {
+                    wchar_t a[DumpLineCapacity], b[DumpLineCapacity];
+                    const size_t na = AppendTextField(&tableInput.source, &table, line, a, 0);
+                    const size_t nb = AppendDecodedText(&generalInput.source, &general, line, b, 0, false);
+                    ASSERT_EQ(std::wstring(a, na), std::wstring(b, nb))
+                        << "encoding " << s.encoding << " index " << s.codePageIndex << "/" << s.ebcdicIndex
+                        << " flags " << flags << " line " << line;
+                }
+            }
+        }
+    }
+}
+
+// A copy of bytes that ends exactly where an inaccessible page begins, as a
+// mapped file whose size is a multiple of the page size does: reading one
+// byte past the input faults.
+struct GuardedBytes {
+    uint8_t* base = nullptr;
+    const uint8_t* data = nullptr;
+    explicit GuardedBytes(const std::string& bytes) {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        const size_t page = info.dwPageSize;
+        const size_t pages = (bytes.size() + page - 1) / page + 1;
+        base = static_cast<uint8_t*>(VirtualAlloc(nullptr, pages * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        if (!base) return;
+        DWORD old;
+        if (!VirtualProtect(base + (pages - 1) * page, page, PAGE_NOACCESS, &old)) return;
+        uint8_t* at = base + (pages - 1) * page - bytes.size();
+        std::memcpy(at, bytes.data(), bytes.size());
+        data = at;
+    }
+    ~GuardedBytes() {
+        if (base) VirtualFree(base, 0, MEM_RELEASE);
+    }
+    GuardedBytes(const GuardedBytes&) = delete;
+    GuardedBytes& operator=(const GuardedBytes&) = delete;
+};
+
+TEST(FastPath, NothingIsReadPastTheInput) {
+    std::mt19937 rng(3);
+    const uint32_t encodings[] = {Utf8, Utf16Le, Utf32Be, Oem, Ebcdic};
+    // Widths that take the quick forms (16 to 62 bytes) and the general ones.
+    const uint32_t widths[] = {8, 14, 16, 24, 32, 48, 62, 64, 80};
+    const uint32_t flagSets[] = {0, DF_UPPER_HEX, DF_ASCII_ONLY, DF_NO_TEXT | DF_BIG_ENDIAN, DF_CONTROL_PICTURES};
+    for (int round = 0; round < 6; ++round) {
+        // Sizes around whole lines, so that the input ends inside, at and
+        // just after the end of a line.
+        const std::string bytes = RandomUtf8(rng, 160 + round * 7, round % 2 == 0);
+        GuardedBytes guarded(bytes);
+        ASSERT_NE(guarded.data, nullptr);
+        for (uint32_t encoding : encodings) {
+            for (uint32_t width : widths) {
+                for (uint32_t wordLen = 1; wordLen <= 8; ++wordLen) {
+                    for (uint32_t flags : flagSets) {
+                        TestInput input(bytes, encoding);
+                        input.source.Data = guarded.data;
+                        DumpSettings settings = TestSettings(width, wordLen, (wordLen + flags) % 4);
+                        settings.StartAddress = rng() % 4;
+                        const auto lines = BuildLines(input, settings, flags);
+                        ASSERT_FALSE(lines.empty());
+                    }
+                }
+            }
+        }
+        // Duplicate suppression compares whole lines from each line's start.
+        TestInput input(std::string(bytes.size(), 'A'), Oem);
+        GuardedBytes same(input.bytes);
+        input.source.Data = same.data;
+        DumpSettings settings = TestSettings(16);
+        settings.LineEnding[0] = L'\n';
+        settings.LineEnding[1] = 0;
+        const Captured out =
+            CaptureOutput([&] { return DumpOpenedInput(L"a", DF_UNIX, &settings, &input.source); });
+        EXPECT_EQ(out.result, 0);
+        EXPECT_NE(out.out.find(L"\n*\n"), std::wstring::npos);
     }
 }
 

@@ -135,19 +135,22 @@ TEST(ValueFormat, AddressMatchesItsFormatStringAtEveryWidth) {
     }
 }
 
-TEST(ValueFormat, DigitsTableFitsTheWidestValueOfEachWordLength) {
-    // The value area relies on every value filling exactly Digits columns.
+TEST(ValueFormat, DigitsAreTheWidthOfTheWidestValue) {
+    // The widest value of each word length and base, written without padding,
+    // fills exactly Digits columns: all ones for hex, octal and decimal, the
+    // most negative value for signed decimal. Only signed quadwords keep one
+    // column to spare ("%21I64d" for at most 20 characters).
     for (uint32_t wordLen = 1; wordLen <= 8; ++wordLen) {
         for (uint32_t format = 0; format <= 3; ++format) {
-            const DumpLayout layout = LayoutFor(wordLen, format);
+            DumpLayout layout = LayoutFor(wordLen, format);
+            const uint32_t digits = layout.Digits;
+            layout.Digits = 0;
             const uint64_t max = wordLen == 8 ? UINT64_MAX : (1ull << (8 * wordLen)) - 1;
-            const uint64_t sign = 1ull << (8 * wordLen - 1);
-            for (uint64_t value : {uint64_t(0), max, sign}) {
-                wchar_t buffer[64];
-                const wchar_t* end = EmitValue(buffer, &layout, value);
-                EXPECT_EQ(static_cast<uint32_t>(end - buffer), layout.Digits)
-                    << "WordLen " << wordLen << " Format " << format << " value " << value;
-            }
+            const uint64_t widest = format == 3 ? 1ull << (8 * wordLen - 1) : max;
+            wchar_t buffer[64];
+            const wchar_t* end = EmitValue(buffer, &layout, widest);
+            const uint32_t expected = (wordLen == 8 && format == 3) ? digits - 1 : digits;
+            EXPECT_EQ(static_cast<uint32_t>(end - buffer), expected) << "WordLen " << wordLen << " Format " << format;
         }
     }
 }

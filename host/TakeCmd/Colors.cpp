@@ -98,9 +98,14 @@ int tty_yield(int flag) {
 }
 
 int EatKeystrokes(void) {
-    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-    if (!host::IsConsole(in)) return 0;
-    return FlushConsoleInputBuffer(in) ? 0 : 1;
+    // The keys wait in the console's input even when standard input is a
+    // pipe or a file, and the key reads take them from there.
+    HANDLE in = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+    if (in == INVALID_HANDLE_VALUE) return 0;
+    int result = FlushConsoleInputBuffer(in) ? 0 : 1;
+    CloseHandle(in);
+    return result;
 }
 
 }  // extern "C"

@@ -44,7 +44,11 @@ int wmain(void) {
     DWORD n = GetModuleFileNameW(nullptr, path, 32768);
     if (n == 0 || n >= 32768) return 126;
     wchar_t* slash = wcsrchr(path, L'\\');
-    wcscpy(slash ? slash + 1 : path, L"Bytora.dll");
+    wchar_t* name = slash ? slash + 1 : path;
+    static const wchar_t PluginFile[] = L"Bytora.dll";
+    // A folder name near the path limit leaves no room for the plug-in's name.
+    if (static_cast<size_t>(name - path) + sizeof PluginFile / sizeof(wchar_t) > 32768) return 126;
+    wcscpy(name, PluginFile);
 
     HMODULE plugin = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!plugin) {

@@ -38,6 +38,10 @@ LONG CtrlHandlerInstalled;
 
 static PluginInfo Info;
 static const int TextUnits = 1024;
+// The host may give back up to 8191 units for any expansion, whatever the
+// text asked for (a long noloadmsg, say): expansions get room for all of it.
+static const size_t ExpandUnits = 8192;
+static wchar_t Expansion[ExpandUnits];
 
 extern "C" PluginInfo* WINAPI GetPluginInfo(void) {
     Info.Name = PluginName;
@@ -53,9 +57,9 @@ extern "C" PluginInfo* WINAPI GetPluginInfo(void) {
 }
 
 extern "C" int WINAPI InitializePlugin(void) {
-    wchar_t text[TextUnits] = L"%[_transient]%[_pipe]%[noloadmsg]";
-    ExpandVariables(text, 1);
-    if (wcscmp(text, L"00") == 0) Printf(L"%s v%u.%u.%u loaded.\r\n", PluginName, 0u, 96u, 9u);
+    wcscpy(Expansion, L"%[_transient]%[_pipe]%[noloadmsg]");
+    ExpandVariables(Expansion, 1);
+    if (wcscmp(Expansion, L"00") == 0) Printf(L"%s v%u.%u.%u loaded.\r\n", PluginName, 0u, 96u, 9u);
     DetectHost();
     OpenConsoleOut();
     return 0;
@@ -122,7 +126,8 @@ void InstallCtrlHandler(void) {
 }
 
 int DetectHost(void) {
-    wchar_t text[TextUnits] = L"%_4ver";
+    wchar_t* text = Expansion;
+    wcscpy(text, L"%_4ver");
     ExpandVariables(text, 1);
     wchar_t* end = nullptr;
     HostMajor = (int32_t)wcstol(text, &end, 10);

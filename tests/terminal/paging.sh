@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The pause prompt and its keys in a real terminal (100x30): the prompt after
-# height - 2 lines, the keys that answer it, Ctrl-C, the pause time.
+# height - 2 lines, the keys that answer it, Ctrl-C, the pause time; and the
+# in-process checks that need a console of their own.
 # Exit code 0 when every check passed.
 NAME=paging
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -204,5 +205,28 @@ else
     fail "redirected output: bytora did not finish (waiting at a prompt?)"
     screen
 fi
+
+# --- 10. In-process checks that need a console of their own -------------------
+# These unit tests skip themselves where there is no console (under CTest);
+# here they run in the terminal, where they must pass rather than skip.
+run_console_units() {
+    local exe=$1 filter=$2 count=$3 what=$4
+    local log="$WORK/units.log"
+    rm -f "$log" "$WORK/rc"
+    "${TMUX_CMD[@]}" kill-server >/dev/null 2>&1
+    RUN=$((RUN + 1))
+    TMUX_CMD=(tmux -u -S "$WORK/tmux-$RUN.socket" -f "$WORK/tmux.conf")
+    "${TMUX_CMD[@]}" new-session -d -s bytora -x 100 -y "$HEIGHT" \
+        "cd '$WORK' && wine '$BUILD_DIR/bin/$exe' --gtest_filter='$filter' >'$log' 2>&1; echo \$? > rc; sleep 120"
+    if wait_for_exit 60 && [ "$(cat "$WORK/rc")" = 0 ] && grep -q "^\[  PASSED  \] $count test" "$log" &&
+        ! grep -q SKIPPED "$log"; then
+        pass "$what"
+    else
+        fail "$what"
+        cat "$log" 2>/dev/null
+    fi
+}
+run_console_units test_host.exe 'EatKeystrokes.*' 1 "typed keys are discarded from the console input with standard input elsewhere"
+run_console_units test_command.exe 'SetPageLengthTest.FollowsTheConsoleWindowHeight' 1 "page length follows the console window height"
 
 finish

@@ -78,6 +78,9 @@ TEST(HighlightFor, DefaultAndUserSettings) {
         {0x07, L"0x1G", 0},
         {0x07, L"0x1E ", 0},  // characters after the number
         {0x07, L"0x100000000", 0},
+        {0x07, L"0x1234", 0x34},  // f = 4, b = 0x123: the attribute keeps its low 8 bits
+        {0x07, L"0x40E", 0x0E},   // b = 64 reads as "no background": E on the normal background
+        {0x1F, L"0x40F", 0},      // ... and then F is the normal foreground
         // The normal colours swapped.
         {0x1F, L"inv", 0x71},
         {0x1F, L"INVERSE", 0x71},
@@ -144,7 +147,9 @@ TEST(NoColorRequested, EnvironmentDecides) {
         bool expected;
     } cases[] = {
         {nullptr, nullptr, false},
+        {L"", nullptr, false},  // empty counts as unset
         {L"1", nullptr, true},
+        {L"1", L"", true},
         {L"1", L"bright red", false},  // an explicit highlight overrides NO_COLOR
         {nullptr, L"bright red", false},
     };

@@ -57,4 +57,29 @@ TEST(GetAttribute, RedirectedOutputGivesSeven) {
     EXPECT_EQ(normal, 7);
 }
 
+// Keys typed at the console are discarded even when standard input is not the
+// console (a pipe or a file): the key reads take them from the console.
+TEST(EatKeystrokes, EmptiesTheConsoleInputWhateverStandardInputIs) {
+    HANDLE console = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+    if (console == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no console";
+    INPUT_RECORD keys[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        keys[i].EventType = KEY_EVENT;
+        keys[i].Event.KeyEvent.bKeyDown = i == 0;
+        keys[i].Event.KeyEvent.wRepeatCount = 1;
+        keys[i].Event.KeyEvent.wVirtualKeyCode = VK_ESCAPE;
+        keys[i].Event.KeyEvent.uChar.UnicodeChar = 27;
+    }
+    DWORD written = 0, waiting = 99;
+    ASSERT_TRUE(WriteConsoleInputW(console, keys, 2, &written));
+    HANDLE oldIn = GetStdHandle(STD_INPUT_HANDLE);
+    SetStdHandle(STD_INPUT_HANDLE, INVALID_HANDLE_VALUE);
+    EatKeystrokes();
+    SetStdHandle(STD_INPUT_HANDLE, oldIn);
+    EXPECT_TRUE(GetNumberOfConsoleInputEvents(console, &waiting));
+    EXPECT_EQ(waiting, 0u);
+    CloseHandle(console);
+}
+
 }  // namespace

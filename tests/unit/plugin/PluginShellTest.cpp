@@ -77,6 +77,28 @@ TEST(InitializePluginTest, LoadMessageShownOnlyWhenNothingSuppressesIt) {
     }
 }
 
+// The host may give back up to 8191 units for any expansion: a long user
+// variable must neither overrun the start-up buffers nor print the load line.
+TEST(InitializePluginTest, LongExpansionsAreHeldWhole) {
+    std::wstring longValue(6000, L'x');
+    std::wstring longVersion = L"27.01" + std::wstring(6000, L' ');
+    ScopedEnv env{{L"BYTORA_HOST_TRANSIENT", L"0"},
+                  {L"BYTORA_HOST_PIPE", L"0"},
+                  {L"noloadmsg", longValue.c_str()},
+                  {L"BYTORA_HOST_VERSION", longVersion.c_str()},
+                  {L"BYTORA_HOST_BUILD", L"62"}};
+    Captured out = CaptureOutput([] {
+        int r = InitializePlugin();
+        ShutdownPlugin(0);
+        return r;
+    });
+    EXPECT_EQ(out.result, 0);
+    EXPECT_EQ(out.outBytes, "");
+    EXPECT_EQ(HostMajor, 27);
+    EXPECT_EQ(HostMinor, 1);
+    EXPECT_EQ(HostBuild, 62);
+}
+
 TEST(UsageTest, AnswersOnlyForTheCommandName) {
     const struct {
         const wchar_t* name;
@@ -126,6 +148,8 @@ TEST(DetectHostTest, ReadsVersionAndBuild) {
         {L"27.01", L"62", 0, 27, 1, 62},
         {L"13,04", L"46", 0, 13, 4, 46},   // any one-character separator
         {L"27", L"10", 0, 27, 55, 10},     // no separator: the minor number is kept
+        {L"27.", L"10", 0, 27, 55, 10},    // nothing after the separator: kept as well
+        {L" +27.3", L"10", 0, 27, 3, 10},  // leading blank and sign, as a string-to-long conversion takes them
         {L"6.0", L"62", -1, -1, -1, -1},
         {L"100.0", L"62", -1, -1, -1, -1},
         {L"27.100", L"62", -1, -1, -1, -1},

@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include <vector>
 #include "HostApi.h"
 
 namespace {
@@ -244,3 +245,13 @@ ChildResult RunProgram(const std::wstring& exe, const std::wstring& args, const 
     if (!hung && GetExitCodeProcess(process.h, &code)) r.exitCode = code;
     return r;
 }
+
+ScopedEnv::ScopedEnv(const wchar_t* name, const wchar_t* value) : name_(name) {
+    std::vector<wchar_t> buffer(32768);
+    DWORD n = GetEnvironmentVariableW(name, buffer.data(), 32768);
+    had_ = n > 0 && n < 32768;
+    if (had_) old_.assign(buffer.data(), n);
+    SetEnvironmentVariableW(name, value);
+}
+
+ScopedEnv::~ScopedEnv() { SetEnvironmentVariableW(name_.c_str(), had_ ? old_.c_str() : nullptr); }

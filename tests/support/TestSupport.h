@@ -2,6 +2,8 @@
 #pragma once
 #include <windows.h>
 #include <functional>
+#include <initializer_list>
+#include <list>
 #include <string>
 
 struct Captured {
@@ -21,6 +23,20 @@ void RemoveTree(const std::wstring& path);
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path);
 std::wstring Widen(const std::string& utf8);
+
+// Sets (or, with null, removes) an environment variable for one scope and
+// puts the old value back afterwards.
+class ScopedEnv {
+public:
+    ScopedEnv(const wchar_t* name, const wchar_t* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::wstring name_, old_;
+    bool had_;
+};
 std::string Narrow(const std::wstring& text);  // to UTF-8
 
 // ---- bytora.exe as a child process ------------------------------------------
@@ -45,3 +61,18 @@ ChildResult RunProgram(const std::wstring& exe, const std::wstring& args, const 
                        const std::vector<std::pair<std::wstring, std::wstring>>& env = {});
 // The folder of the test executable (and of bytora.exe, Bytora.dll, TakeCmd.dll), with a final "\\".
 std::wstring BinFolder();
+
+// Several ScopedEnv at once: {{name, value}, ...}.
+struct EnvSetting {
+    const wchar_t* name;
+    const wchar_t* value;  // null: unset
+};
+class ScopedEnvs {
+public:
+    explicit ScopedEnvs(std::initializer_list<EnvSetting> settings) {
+        for (const auto& s : settings) guards_.emplace_back(s.name, s.value);
+    }
+
+private:
+    std::list<ScopedEnv> guards_;
+};

@@ -9,19 +9,6 @@
 
 namespace {
 
-// Sets (or, with null, removes) an environment variable for one scope.
-struct ScopedEnv {
-    std::wstring name, old;
-    bool had;
-    ScopedEnv(const wchar_t* n, const wchar_t* value) : name(n) {
-        wchar_t buffer[1024];
-        DWORD length = GetEnvironmentVariableW(n, buffer, 1024);
-        had = length > 0 && length < 1024;
-        if (had) old = buffer;
-        SetEnvironmentVariableW(n, value);
-    }
-    ~ScopedEnv() { SetEnvironmentVariableW(name.c_str(), had ? old.c_str() : nullptr); }
-};
 
 // A REG_SZ "Highlight" value under HKCU for one scope.
 struct ScopedRegistryValue {

@@ -106,14 +106,3 @@ struct CurrentDirectory {
     ~CurrentDirectory() { SetCurrentDirectoryW(saved.c_str()); }
 };
 
-// Sets (or, with null, removes) an environment variable for one test.
-struct EnvironmentVariable {
-    std::wstring name;
-    std::vector<wchar_t> saved;
-    bool wasSet;
-    EnvironmentVariable(const wchar_t* variable, const wchar_t* value) : name(variable), saved(32768) {
-        wasSet = GetEnvironmentVariableW(variable, saved.data(), 32768) > 0;
-        SetEnvironmentVariableW(variable, value);
-    }
-    ~EnvironmentVariable() { SetEnvironmentVariableW(name.c_str(), wasSet ? saved.data() : nullptr); }
-};

@@ -76,7 +76,7 @@ TEST_F(ListFileTest, ReadsEveryUnicodeEncodingAndTheOemCodePage) {
 // of file arguments, and a label may be indented.
 TEST_F(ListFileTest, ResolvesHomeButNotAlternatives) {
     tree.File(L"home\\notes.txt");
-    EnvironmentVariable home(L"HOME", tree.Path(L"home").c_str());
+    ScopedEnv home(L"HOME", tree.Path(L"home").c_str());
     tree.File(L"list.lst", "~\\notes.txt\r\n  \t:b c.txt\r\na.txt;b c.txt\r\n");
     Captured out = Read(L"list.lst");
     EXPECT_EQ(2, out.result);

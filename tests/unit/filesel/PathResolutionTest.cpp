@@ -50,7 +50,7 @@ TEST_F(PathResolution, TurnsSemicolonsOfTheLastComponentIntoAlternatives) {
 
 TEST_F(PathResolution, ExpandsHomeFromHome) {
     tree.Dir(L"home");
-    EnvironmentVariable home(L"HOME", ForwardSlashes(tree.Path(L"home")).c_str());
+    ScopedEnv home(L"HOME", ForwardSlashes(tree.Path(L"home")).c_str());
     struct Case {
         const wchar_t* spec;
         std::wstring expected;
@@ -72,26 +72,26 @@ TEST_F(PathResolution, FallsThroughTheHomeCandidates) {
     const std::wstring path = tree.root.substr(2) + L"\\second";
 
     {  // HOME names nothing that exists: HOMEDRIVE and HOMEPATH
-        EnvironmentVariable home(L"HOME", tree.Path(L"missing").c_str());
-        EnvironmentVariable homeDrive(L"HOMEDRIVE", drive.c_str());
-        EnvironmentVariable homePath(L"HOMEPATH", ForwardSlashes(path).c_str());
+        ScopedEnv home(L"HOME", tree.Path(L"missing").c_str());
+        ScopedEnv homeDrive(L"HOMEDRIVE", drive.c_str());
+        ScopedEnv homePath(L"HOMEPATH", ForwardSlashes(path).c_str());
         EXPECT_EQ(tree.Path(L"second\\x"), Resolve(L"~\\x", RESOLVE_HOME));
     }
     {  // a candidate of 260 characters or more counts as missing
         std::wstring tooLong = tree.Path(std::wstring(260 - tree.root.size(), L'h'));
         ASSERT_GE(tooLong.size(), 260u);
         tree.Dir(tooLong.substr(tree.root.size() + 1));
-        EnvironmentVariable home(L"HOME", tooLong.c_str());
-        EnvironmentVariable homeDrive(L"HOMEDRIVE", drive.c_str());
-        EnvironmentVariable homePath(L"HOMEPATH", path.c_str());
+        ScopedEnv home(L"HOME", tooLong.c_str());
+        ScopedEnv homeDrive(L"HOMEDRIVE", drive.c_str());
+        ScopedEnv homePath(L"HOMEPATH", path.c_str());
         EXPECT_EQ(tree.Path(L"second"), Resolve(L"~", RESOLVE_HOME));
     }
     {  // neither: the profile folder; HOMEPATH must begin with a separator
         wchar_t profile[MAX_PATH];
         ASSERT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, profile));
-        EnvironmentVariable home(L"HOME", nullptr);
-        EnvironmentVariable homeDrive(L"HOMEDRIVE", drive.c_str());
-        EnvironmentVariable homePath(L"HOMEPATH", path.substr(1).c_str());
+        ScopedEnv home(L"HOME", nullptr);
+        ScopedEnv homeDrive(L"HOMEDRIVE", drive.c_str());
+        ScopedEnv homePath(L"HOMEPATH", path.substr(1).c_str());
         if (QueryIsDirectory(profile)) {
             std::wstring resolved = Resolve(L"~\\x", RESOLVE_HOME);
             EXPECT_EQ(0, _wcsicmp((std::wstring(profile) + L"\\x").c_str(), resolved.c_str())) << Narrow(resolved);
@@ -104,7 +104,7 @@ TEST_F(PathResolution, FallsThroughTheHomeCandidates) {
 
 TEST_F(PathResolution, ARealTildeInTheCurrentDirectoryWins) {
     tree.Dir(L"home");
-    EnvironmentVariable home(L"HOME", tree.Path(L"home").c_str());
+    ScopedEnv home(L"HOME", tree.Path(L"home").c_str());
     tree.Dir(L"~");
     EXPECT_EQ(tree.Path(L"~\\x"), Resolve(L"~\\x", RESOLVE_HOME));
     EXPECT_EQ(tree.Path(L"~"), Resolve(L"~", RESOLVE_HOME));
@@ -132,7 +132,7 @@ TEST_F(PathResolution, RefusesEmptyAndTooLongNames) {
     EXPECT_EQ(L"<111>", Resolve(std::wstring(32768, L'x'), 0));
 
     tree.Dir(L"home");
-    EnvironmentVariable home(L"HOME", tree.Path(L"home").c_str());
+    ScopedEnv home(L"HOME", tree.Path(L"home").c_str());
     // Fits before "~" is expanded, not after.
     EXPECT_EQ(L"<111>", Resolve(L"~\\" + std::wstring(32760, L'x'), RESOLVE_HOME));
 }

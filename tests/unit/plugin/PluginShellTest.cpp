@@ -8,34 +8,6 @@
 
 namespace {
 
-struct EnvSetting {
-    const wchar_t* name;
-    const wchar_t* value;  // null: unset
-};
-
-// Sets environment variables for one test and restores them afterwards.
-class ScopedEnv {
-public:
-    explicit ScopedEnv(std::initializer_list<EnvSetting> settings) {
-        for (auto& s : settings) {
-            wchar_t old[1024];
-            DWORD n = GetEnvironmentVariableW(s.name, old, 1024);
-            saved_.push_back({s.name, n ? std::wstring(old) : std::wstring(), n != 0});
-            SetEnvironmentVariableW(s.name, s.value);
-        }
-    }
-    ~ScopedEnv() {
-        for (auto& s : saved_) SetEnvironmentVariableW(s.name.c_str(), s.had ? s.value.c_str() : nullptr);
-    }
-
-private:
-    struct Saved {
-        std::wstring name, value;
-        bool had;
-    };
-    std::vector<Saved> saved_;
-};
-
 TEST(PluginInfoTest, DescribesThePlugin) {
     PluginInfo* info = GetPluginInfo();
     ASSERT_NE(info, nullptr);
@@ -64,7 +36,7 @@ TEST(InitializePluginTest, LoadMessageShownOnlyWhenNothingSuppressesIt) {
         {L"0", L"0", L"yes", false},
     };
     for (const auto& c : cases) {
-        ScopedEnv env{{L"BYTORA_HOST_TRANSIENT", c.transient}, {L"BYTORA_HOST_PIPE", c.pipe}, {L"noloadmsg", c.noloadmsg}};
+        ScopedEnvs env{{L"BYTORA_HOST_TRANSIENT", c.transient}, {L"BYTORA_HOST_PIPE", c.pipe}, {L"noloadmsg", c.noloadmsg}};
         Captured out = CaptureOutput([] {
             int r = InitializePlugin();
             ShutdownPlugin(0);
@@ -82,7 +54,7 @@ TEST(InitializePluginTest, LoadMessageShownOnlyWhenNothingSuppressesIt) {
 TEST(InitializePluginTest, LongExpansionsAreHeldWhole) {
     std::wstring longValue(6000, L'x');
     std::wstring longVersion = L"27.01" + std::wstring(6000, L' ');
-    ScopedEnv env{{L"BYTORA_HOST_TRANSIENT", L"0"},
+    ScopedEnvs env{{L"BYTORA_HOST_TRANSIENT", L"0"},
                   {L"BYTORA_HOST_PIPE", L"0"},
                   {L"noloadmsg", longValue.c_str()},
                   {L"BYTORA_HOST_VERSION", longVersion.c_str()},
@@ -157,7 +129,7 @@ TEST(DetectHostTest, ReadsVersionAndBuild) {
         {L"27.01", L"-5", -1, -1, -1, -1},
     };
     for (const auto& c : cases) {
-        ScopedEnv env{{L"BYTORA_HOST_VERSION", c.version}, {L"BYTORA_HOST_BUILD", c.build}};
+        ScopedEnvs env{{L"BYTORA_HOST_VERSION", c.version}, {L"BYTORA_HOST_BUILD", c.build}};
         HostMinor = 55;
         EXPECT_EQ(DetectHost(), c.result) << Narrow(c.version);
         EXPECT_EQ(HostMajor, c.major) << Narrow(c.version);
@@ -193,7 +165,7 @@ TEST(ReportErrorPrefixTest, NamesPluginAndBatchPosition) {
         {L"10", L"C:\\b%%d.bat", L"3", L"Bytora plugin: C:\\b%%d.bat [3]  Unknown option: \"/X\"\r\n"},
     };
     for (const auto& c : cases) {
-        ScopedEnv env{{L"BYTORA_HOST_BATCH", c.batch}, {L"BYTORA_HOST_BATCHNAME", c.name}, {L"BYTORA_HOST_BATCHLINE", c.line}};
+        ScopedEnvs env{{L"BYTORA_HOST_BATCH", c.batch}, {L"BYTORA_HOST_BATCHNAME", c.name}, {L"BYTORA_HOST_BATCHLINE", c.line}};
         Captured out = CaptureOutput([] {
             ReportError(L"Unknown option: \"%s\"\r\n", L"/X");
             return 0;

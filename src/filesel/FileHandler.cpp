@@ -16,10 +16,10 @@ namespace {
 // chained by depth: a deep tree must not put four path buffers per level on
 // the stack, and sibling directories reuse the record of their depth.
 struct Level {
-    wchar_t Spec[PathCapacity];       // the resolved specification
+    wchar_t Spec[PathCapacity];       // the resolved file spec
     wchar_t Directory[PathCapacity];  // up to and including the last separator
     wchar_t Pattern[PathCapacity];    // the last component
-    wchar_t Scratch[PathCapacity];    // search text, callback names, subdirectory specifications
+    wchar_t Scratch[PathCapacity];    // search text, callback names, subdirectory file specs
     WIN32_FIND_DATAW Entry;
     Level* Deeper;
 };
@@ -129,8 +129,8 @@ bool IsListArgument(const wchar_t* spec, uint32_t flags) {
     return wildcards == 0 && !QueryIsFile(spec) && QueryIsFile(spec + 1);
 }
 
-// Fills the level's specification, directory and pattern. False when the
-// specification cannot be resolved (it does not fit 32767 characters).
+// Fills the level's file spec, directory and pattern. False when the
+// file spec cannot be resolved (it does not fit 32767 characters).
 bool PrepareLevel(Level* level, const wchar_t* fileSpec, uint32_t* flags) {
     if (*flags & FH_RESOLVED) {
         if (!Concatenate(level->Spec, fileSpec, wcslen(fileSpec), nullptr)) return false;

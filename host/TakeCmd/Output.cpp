@@ -2,9 +2,11 @@
 //
 // Text arrives as UTF-16. A console gets it through WriteConsoleW; anything
 // else gets it encoded by the output mode. Redirected standard output is
-// collected in a buffer because the dump writes one line per call; the buffer
-// is written out before anything goes to another handle or the console, so the
-// order of standard output against standard error is kept.
+// collected because the dump writes one line per call; what is collected is
+// written out before anything goes to another handle or the console, so the
+// order of standard output against standard error is kept. Once a run has
+// filled a chunk, a writer thread encodes and writes full chunks while the
+// command builds the next lines (see "Redirected standard output" below).
 #include "plugin/HostServices.h"
 #include "HostApi.h"
 #include "HostInternal.h"
@@ -19,11 +21,6 @@
 
 namespace host {
 namespace {
-
-constexpr DWORD BufferSize = 64 * 1024;
-char OutBuffer[BufferSize];
-DWORD OutLength = 0;
-HANDLE OutHandle = nullptr;  // the handle the buffered bytes belong to
 
 // Asking a handle for its console mode costs a round trip to the system, too
 // much once per dump line; the answer is kept for the few handles in use.
@@ -300,19 +297,237 @@ bool WriteEncoded(HANDLE h, OutputMode mode, const wchar_t* text, size_t length)
     return ok;
 }
 
+// ---- Redirected standard output --------------------------------------------
+// Text for redirected standard output is collected as UTF-16 in chunks. A
+// chunk holds whole calls, for one handle and one mode, and never a high
+// surrogate of one call next to a low surrogate of the next, so encoding the
+// chunk at once gives exactly the bytes that encoding each call would.
+//
+// Short runs stay on one thread: the chunk being filled is written at the next
+// flush. A run that fills a chunk starts the writer thread, which from then on
+// encodes and writes every full chunk while the caller fills the next one.
+// Under Wine each event costs round trips to the server, so chunks are large
+// and both sides first wait by yielding and only then on an event.
+
+constexpr size_t ChunkUnits = 256 * 1024;  // 512 KiB of UTF-16
+constexpr uint64_t SlotCount = 3;
+// Encoded and written in slices, so the bytes are still in the cache when
+// they are written.
+constexpr size_t SliceUnits = 64 * 1024;
+constexpr size_t SliceBytes = SliceUnits * 4 + 32;  // the most any mode needs, with EncodeUtf8's block room
+constexpr int SpinLimit = 2000;
+
+struct Chunk {
+    HANDLE handle;
+    OutputMode mode;
+    size_t units;
+    wchar_t text[ChunkUnits];
+};
+Chunk Slots[SlotCount];
+
+// Chunks handed over and chunks written; the caller fills Slots[Submitted %
+// SlotCount], which is free while fewer than SlotCount chunks are pending.
+uint64_t Submitted = 0;
+uint64_t Done = 0;
+
+// The writer claims each slice (chunk index and units) here just before
+// writing it, and marks it in Finished once written. Whoever takes over from a
+// writer that is gone (the end of the process ends it without notice)
+// exchanges in Stopped and writes what was never claimed: nothing is written
+// twice, and only a slice that was being written when the writer was ended
+// can be lost.
+uint64_t Progress = 0;
+uint64_t Finished = 0;
+constexpr uint64_t Stopped = ~uint64_t{0};
+static_assert(ChunkUnits < (uint64_t{1} << 20), "units must fit the low bits of Progress");
+uint64_t Claim(uint64_t chunk, size_t units) { return (chunk << 20) | units; }
+
+// The thread, its events and the pinned library last as long as the process:
+// the thread runs until the process ends it.
+HANDLE Writer = nullptr;
+HANDLE WorkEvent = nullptr;  // set for a writer waiting for a chunk
+HANDLE RoomEvent = nullptr;  // set for a caller waiting for the writer
+LONG WriterWaiting = 0, CallerWaiting = 0;
+bool WriterTried = false;    // start it once; a failure means writing here
+bool WriterStopped = false;  // taken over: everything is written here again
+
+char WriterBytes[SliceBytes];
+char CallerBytes[SliceBytes];
+
+uint64_t Load(const uint64_t& value) { return __atomic_load_n(&value, __ATOMIC_SEQ_CST); }
+
+// Waits until ready() holds: first by yielding, then on the event, with the
+// flag telling the other side to set it. With thread, ends early (false) when
+// that thread has ended.
+template <typename Ready>
+bool Await(Ready ready, LONG* waiting, HANDLE event, HANDLE thread) {
+    for (int spin = 0; spin < SpinLimit; ++spin) {
+        if (ready()) return true;
+        SwitchToThread();
+    }
+    for (;;) {
+        __atomic_store_n(waiting, 1, __ATOMIC_SEQ_CST);
+        if (ready()) {
+            __atomic_store_n(waiting, 0, __ATOMIC_SEQ_CST);
+            return true;
+        }
+        const HANDLE handles[2] = {event, thread};
+        const DWORD r = WaitForMultipleObjects(thread ? 2 : 1, handles, FALSE, INFINITE);
+        if (r != WAIT_OBJECT_0) {
+            __atomic_store_n(waiting, 0, __ATOMIC_SEQ_CST);
+            if (ready()) return true;
+            if (thread) return false;
+            Sleep(1);  // the wait itself failed: never spin hot
+        }
+    }
+}
+
+void Wake(LONG* waiting, HANDLE event) {
+    if (__atomic_exchange_n(waiting, 0, __ATOMIC_SEQ_CST)) SetEvent(event);
+}
+
+// Units of the chunk from unit from on that go into one slice; a valid pair
+// is never split, so slices encode as the whole would.
+size_t SliceLength(const Chunk& c, size_t from) {
+    const size_t rest = c.units - from;
+    if (c.mode == OutputMode::Unicode || rest <= SliceUnits) return rest;
+    return IsHighSurrogate(c.text[from + SliceUnits - 1]) ? SliceUnits - 1 : SliceUnits;
+}
+
+// The bytes of a slice: the units themselves in Unicode mode, else encoded
+// into bytes. Returns their size, 0 when they cannot be encoded.
+size_t SliceBytesOf(const Chunk& c, size_t from, size_t n, char* bytes, const void** data) {
+    if (c.mode == OutputMode::Unicode) {
+        *data = c.text + from;
+        return n * 2;
+    }
+    *data = bytes;
+    return Encode(c.mode, c.text + from, n, bytes, SliceBytes);
+}
+
+bool WriteSlice(const Chunk& c, size_t from, size_t n, char* bytes) {
+    const void* data = nullptr;
+    const size_t size = SliceBytesOf(c, from, n, bytes, &data);
+    return size > 0 && WriteAll(c.handle, data, size);
+}
+
+// Writes the chunk from unit from on, on the calling thread. A failed write
+// loses the rest of the chunk; there is nobody left to tell.
+void WriteChunk(Chunk& c, size_t from) {
+    while (from < c.units) {
+        const size_t n = SliceLength(c, from);
+        if (!WriteSlice(c, from, n, CallerBytes)) break;
+        from += n;
+    }
+    c.units = 0;
+}
+
+// False once the writer has been taken over.
+bool ClaimNext(uint64_t from, uint64_t to) {
+    return __atomic_compare_exchange_n(&Progress, &from, to, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+}
+
+DWORD WINAPI WriterMain(void*) {
+    for (uint64_t chunk = 0;; ++chunk) {
+        Await([chunk] { return Load(Submitted) > chunk; }, &WriterWaiting, WorkEvent, nullptr);
+        Chunk& c = Slots[chunk % SlotCount];
+        // After a failed write the rest of the chunk is dropped, as when
+        // writing on the caller's thread.
+        bool failed = false;
+        for (size_t from = 0; from < c.units;) {
+            const size_t n = SliceLength(c, from);
+            const void* data = nullptr;
+            const size_t size = failed ? 0 : SliceBytesOf(c, from, n, WriterBytes, &data);
+            if (!ClaimNext(Claim(chunk, from), Claim(chunk, from + n))) return 0;
+            if (!failed) failed = !(size > 0 && WriteAll(c.handle, data, size));
+            __atomic_store_n(&Finished, Claim(chunk, from + n), __ATOMIC_SEQ_CST);
+            from += n;
+        }
+        if (!ClaimNext(Claim(chunk, c.units), Claim(chunk + 1, 0))) return 0;
+        __atomic_store_n(&Finished, Claim(chunk + 1, 0), __ATOMIC_SEQ_CST);
+        c.units = 0;
+        __atomic_store_n(&Done, chunk + 1, __ATOMIC_SEQ_CST);
+        Wake(&CallerWaiting, RoomEvent);
+    }
+}
+
+bool WriterRunning() { return Writer && !WriterStopped; }
+
+bool StartWriter() {
+    if (WriterTried) return WriterRunning();
+    WriterTried = true;
+    // The thread runs code of this library until the process ends, so the
+    // library must stay loaded even after its last FreeLibrary.
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                            reinterpret_cast<LPCWSTR>(&WriterMain), &self))
+        return false;
+    WorkEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    RoomEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (WorkEvent && RoomEvent) Writer = CreateThread(nullptr, 0, WriterMain, nullptr, 0, nullptr);
+    if (Writer) return true;
+    if (WorkEvent) CloseHandle(WorkEvent);
+    if (RoomEvent) CloseHandle(RoomEvent);
+    WorkEvent = RoomEvent = nullptr;
+    return false;
+}
+
+// The writer is gone, or must be treated so: writes, here and without
+// waiting, every pending chunk from where the writer's claims end.
+void TakeOver() {
+    if (!Writer || WriterStopped) return;
+    WriterStopped = true;
+    const uint64_t claimed = __atomic_exchange_n(&Progress, Stopped, __ATOMIC_SEQ_CST);
+    // A writer told to stop in the middle of a write may still be finishing
+    // it; what follows must land after it. Briefly: it may be gone already.
+    for (const DWORD start = GetTickCount(); Load(Finished) != claimed && GetTickCount() - start < 100;)
+        SwitchToThread();
+    const uint64_t submitted = Load(Submitted);
+    for (uint64_t chunk = claimed >> 20; chunk < submitted; ++chunk)
+        WriteChunk(Slots[chunk % SlotCount], chunk == claimed >> 20 ? static_cast<size_t>(claimed & 0xFFFFF) : 0);
+    __atomic_store_n(&Done, submitted, __ATOMIC_SEQ_CST);
+}
+
+Chunk& Filling() { return Slots[Submitted % SlotCount]; }
+
+// Ends the chunk being filled: hands it to the writer, starting the writer
+// when the chunk is well filled, or else writes it here.
+void EndChunk() {
+    Chunk& c = Filling();
+    if (c.units == 0) return;
+    if (!WriterRunning() && (c.units < ChunkUnits / 2 || !StartWriter())) {
+        WriteChunk(c, 0);
+        return;
+    }
+    __atomic_store_n(&Submitted, Submitted + 1, __ATOMIC_SEQ_CST);
+    Wake(&WriterWaiting, WorkEvent);
+    // The next slot must be free before it is filled.
+    if (!Await([] { return Load(Submitted) - Load(Done) < SlotCount; }, &CallerWaiting, RoomEvent, Writer))
+        TakeOver();
+}
+
 bool WriteBuffered(HANDLE h, OutputMode mode, const wchar_t* text, size_t length) {
-    if (OutHandle != h) {
+    Chunk* c = &Filling();
+    if (c->units > 0 && c->handle != h) FlushStandardOutput();
+    if (length > ChunkUnits) {
         FlushStandardOutput();
-        OutHandle = h;
+        return WriteEncoded(h, mode, text, length);
     }
-    size_t bound = length * BytesPerUnit(mode);
-    if (bound > BufferSize - OutLength) {
-        FlushStandardOutput();
-        if (bound > BufferSize) return WriteEncoded(h, mode, text, length);
+    c = &Filling();
+    if (c->units > 0) {
+        // A high surrogate ending one call and a low one starting the next are
+        // two lone surrogates; in one chunk they would be encoded as a pair.
+        const bool joinsPair = mode != OutputMode::Unicode && IsHighSurrogate(c->text[c->units - 1]) &&
+                               IsLowSurrogate(text[0]);
+        if (c->mode != mode || joinsPair || length > ChunkUnits - c->units) {
+            EndChunk();
+            c = &Filling();
+        }
     }
-    size_t n = Encode(mode, text, length, OutBuffer + OutLength, BufferSize - OutLength);
-    if (n == 0) return false;
-    OutLength += static_cast<DWORD>(n);
+    c->handle = h;
+    c->mode = mode;
+    memcpy(c->text + c->units, text, length * sizeof(wchar_t));
+    c->units += length;
     return true;
 }
 
@@ -390,10 +605,19 @@ int WriteFormatted(HANDLE h, const wchar_t* format, va_list args) {
 }  // namespace
 
 void FlushStandardOutput() {
-    if (OutLength == 0) return;
-    // A failed write loses the text; there is nobody left to tell.
-    WriteAll(OutHandle, OutBuffer, OutLength);
-    OutLength = 0;
+    // Everything handed to the writer goes out before what is still collected.
+    if (WriterRunning() &&
+        !Await([] { return Load(Done) == Load(Submitted); }, &CallerWaiting, RoomEvent, Writer))
+        TakeOver();
+    if (Filling().units > 0) WriteChunk(Filling(), 0);
+}
+
+void WriteOutputAtExit() {
+    // By now the end of the process may have ended the writer in the middle
+    // of a chunk, and waiting for it here could hang: what it has not claimed
+    // is written here instead.
+    TakeOver();
+    if (Filling().units > 0) WriteChunk(Filling(), 0);
 }
 
 OutputMode CurrentOutputMode() {
@@ -467,6 +691,6 @@ int HostFlush(void) {
 }  // extern "C"
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_DETACH) host::FlushStandardOutput();
+    if (reason == DLL_PROCESS_DETACH) host::WriteOutputAtExit();
     return TRUE;
 }

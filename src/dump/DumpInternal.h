@@ -10,6 +10,12 @@ constexpr size_t DumpLineCapacity = 1024;  // units of one line buffer
 constexpr uint32_t MaxHexWidth = 80;       // bytes per line at most
 constexpr uint64_t EncodingScanLimit = 0x20000;
 
+// Masks of the byte classes UTF-8 lines are judged by, bit i for byte i of
+// up to 64 bytes: 00..7F, 80..BF, C0..DF, E0..EF, F0..F7 and ED.
+struct ByteClasses {
+    uint64_t ascii, continuation, lead2, lead3, lead4, surrogateLead;
+};
+
 // The effective settings of one input's dump plus the text-field state that
 // runs from line to line.
 struct DumpLayout {
@@ -27,6 +33,12 @@ struct DumpLayout {
     wchar_t Replacement;    // shown for characters not displayed
     bool Utf8Dashes;
     uint32_t PendingDashes;
+    // The classes of the bytes the dashes of the last line looked at
+    // (ClassesSpan bytes from ClassesAt; span 0 for none), so that the text
+    // field of the line need not classify the same bytes again.
+    ByteClasses Classes;
+    const uint8_t* ClassesAt;
+    uint32_t ClassesSpan;
     // Single-byte text (and ASCII-only mode) goes through this table: the
     // unit shown for each byte, 0 for nothing.
     bool UseTextMap;
@@ -71,8 +83,12 @@ void AlignPosition(InputSource* source, uint64_t p);
 // The separators after the byte values of count bytes from offset line:
 // '-' inside a UTF-8 sequence, else a blank. Carries PendingDashes on.
 void Utf8Separators(const InputSource* source, DumpLayout* layout, uint64_t line, uint32_t count, wchar_t* separators);
-// The same separators, found for all bytes of the line at once from masks of
-// byte classes (the line builder's form).
+// The same separators as bits (bit i set for a dash after byte i), found for
+// all bytes of the line at once from masks of byte classes: the line
+// builder's form. Returns false, having done nothing, where only the byte
+// walk can decide (near the window end, fewer than 13 or more than 61 bytes).
+bool Utf8DashBits(const InputSource* source, DumpLayout* layout, uint64_t line, uint32_t count, uint64_t* dashes);
+// The separators from the dash bits where they can be had, else by the walk.
 void Utf8SeparatorsByMasks(const InputSource* source, DumpLayout* layout, uint64_t line, uint32_t count,
                            wchar_t* separators);
 // Shown form of a character: control characters replaced or pictured.

@@ -21,24 +21,33 @@ struct HexCellTable {
 };
 constexpr HexCellTable HexCells;
 
+// The difference between a dash and a blank in the third unit of a hex cell.
+constexpr uint64_t DashInCell = uint64_t(L'-' ^ L' ') << 32;
+
 // A full line of hex bytes: the shape of almost every line of a dump. The
-// fourth unit of each cell is the group blank when one is due. separators,
-// when given, replace the blank after each value (UTF-8 dashes).
-wchar_t* FullHexByteLine(const uint8_t* bytes, const DumpLayout* layout, const wchar_t* separators, wchar_t* out) {
+// fourth unit of each cell is the group blank when one is due. Bit i of
+// dashes turns the blank after value i into a UTF-8 dash (an or into the
+// cell, so no separator is stored and read back); separators, when given,
+// replace those blanks instead (lines the dash bits cannot cover).
+wchar_t* FullHexByteLine(const uint8_t* bytes, const DumpLayout* layout, uint64_t dashes, const wchar_t* separators,
+                         wchar_t* out) {
     const uint64_t* cells = HexCells.cells[(layout->Flags & DF_UPPER_HEX) ? 1 : 0];
     const uint32_t hexWidth = layout->HexWidth;
     const uint32_t groupWidth = layout->GroupWidth;
-    if (groupWidth == 8 && hexWidth % 8 == 0) {
-        for (uint32_t g = 0; g < hexWidth; g += 8, bytes += 8, out += 25) {
-            for (int k = 0; k < 8; ++k) std::memcpy(out + 3 * k, &cells[bytes[k]], sizeof(uint64_t));
-            if (separators)
-                for (int k = 0; k < 8; ++k) out[3 * k + 2] = separators[g + k];
+    if (groupWidth == 8 && hexWidth % 8 == 0 && !separators) {
+        for (uint32_t g = 0; g < hexWidth; g += 8, bytes += 8, out += 25, dashes >>= 8) {
+            for (int k = 0; k < 8; ++k) {
+                const uint64_t cell = cells[bytes[k]] | ((dashes >> k) & 1) * DashInCell;
+                std::memcpy(out + 3 * k, &cell, sizeof cell);
+            }
         }
         return out;
     }
     uint32_t inGroup = 0;
     for (uint32_t i = 0; i < hexWidth; ++i) {
-        std::memcpy(out, &cells[bytes[i]], sizeof(uint64_t));
+        const uint64_t dash = i < 64 ? ((dashes >> i) & 1) * DashInCell : 0;
+        const uint64_t cell = cells[bytes[i]] | dash;
+        std::memcpy(out, &cell, sizeof cell);
         if (separators) out[2] = separators[i];
         out += 3;
         if (++inGroup == groupWidth) {
@@ -142,9 +151,11 @@ size_t BuildDumpLine(InputSource* source, DumpLayout* layout, uint64_t line, wch
     }
     const bool fullLine = line < layout->End && layout->End - line >= layout->HexWidth;
     if (layout->WordLen == 1 && layout->Format == 0 && fullLine) {
+        uint64_t dashes = 0;
         wchar_t separators[MaxHexWidth];
-        if (layout->Utf8Dashes) Utf8SeparatorsByMasks(source, layout, line, layout->HexWidth, separators);
-        out = FullHexByteLine(source->Data + line, layout, layout->Utf8Dashes ? separators : nullptr, out);
+        const bool walk = layout->Utf8Dashes && !Utf8DashBits(source, layout, line, layout->HexWidth, &dashes);
+        if (walk) Utf8Separators(source, layout, line, layout->HexWidth, separators);
+        out = FullHexByteLine(source->Data + line, layout, dashes, walk ? separators : nullptr, out);
     } else if (layout->WordLen == 1)
         out = ByteValues(source, layout, line, out);
     else

@@ -94,14 +94,6 @@ void Utf8Separators(const InputSource* source, DumpLayout* layout, uint64_t line
 
 namespace {
 
-// Bit i set where byte i of the 16 lies in lo..hi, compared as signed bytes
-// (which keeps each range above 0x7F contiguous); lo -128 has no lower bound.
-inline uint32_t ByteRangeMask(__m128i bytes, int lo, int hi) {
-    __m128i in = _mm_cmplt_epi8(bytes, _mm_set1_epi8(static_cast<char>(hi + 1)));
-    if (lo > -128) in = _mm_and_si128(in, _mm_cmpgt_epi8(bytes, _mm_set1_epi8(static_cast<char>(lo - 1))));
-    return static_cast<uint32_t>(_mm_movemask_epi8(in));
-}
-
 // Eight 16-bit lanes, yes where bit k of bits (k < 8) is set, else no.
 inline __m128i SelectByBits(uint64_t bits, __m128i yes, __m128i no) {
     const __m128i laneBits = _mm_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128);
@@ -110,43 +102,59 @@ inline __m128i SelectByBits(uint64_t bits, __m128i yes, __m128i no) {
     return _mm_or_si128(_mm_and_si128(set, yes), _mm_andnot_si128(set, no));
 }
 
-// Masks of the byte classes the UTF-8 dashes and the quick text field look
-// at, bit i for byte i; Add takes the 16 bytes at the given offset.
-struct ByteClasses {
-    uint64_t ascii = 0, continuation = 0, lead2 = 0, lead3 = 0, lead4 = 0, surrogateLead = 0;
+// The top five bits of the bytes, each as a mask (bit i for byte i), and
+// where the bytes are ED: the classes follow from these with a few scalar
+// operations, far fewer than comparing every class range on its own.
+struct BitPlanes {
+    uint64_t b7 = 0, b6 = 0, b5 = 0, b4 = 0, b3 = 0, ed = 0;
+    // Adds the 16 bytes at data + at; doubling a byte moves its next bit to the top.
     void Add(const uint8_t* data, uint32_t at) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
-        ascii |= uint64_t{~static_cast<uint32_t>(_mm_movemask_epi8(v)) & 0xFFFF} << at;
-        continuation |= uint64_t{ByteRangeMask(v, -128, -65)} << at;  // 80..BF
-        lead2 |= uint64_t{ByteRangeMask(v, -64, -33)} << at;          // C0..DF
-        lead3 |= uint64_t{ByteRangeMask(v, -32, -17)} << at;          // E0..EF
-        lead4 |= uint64_t{ByteRangeMask(v, -16, -9)} << at;           // F0..F7
-        surrogateLead |= uint64_t{ByteRangeMask(v, -19, -19)} << at;  // ED
-    }
-    // The classes of the span bytes at data, from whole 16-byte loads only
-    // (the last one overlapping its predecessor), so nothing beyond is read.
-    // span is 16..64.
-    ByteClasses(const uint8_t* data, uint32_t span) {
-        for (uint32_t at = 0; at + 16 <= span; at += 16) Add(data, at);
-        if (span % 16) Add(data, span - 16);
+        const __m128i v7 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+        const __m128i v6 = _mm_add_epi8(v7, v7), v5 = _mm_add_epi8(v6, v6), v4 = _mm_add_epi8(v5, v5);
+        const __m128i v3 = _mm_add_epi8(v4, v4);
+        const __m128i isEd = _mm_cmpeq_epi8(v7, _mm_set1_epi8(static_cast<char>(0xED)));
+        b7 |= uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(v7))} << at;
+        b6 |= uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(v6))} << at;
+        b5 |= uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(v5))} << at;
+        b4 |= uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(v4))} << at;
+        b3 |= uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(v3))} << at;
+        ed |= uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(isEd))} << at;
     }
 };
 
+// The classes of the span bytes at data, from whole 16-byte loads only (the
+// last one overlapping its predecessor), so nothing beyond is read. span is
+// 16..64.
+inline ByteClasses Classify(const uint8_t* data, uint32_t span) {
+    BitPlanes p;
+    for (uint32_t at = 0; at + 16 <= span; at += 16) p.Add(data, at);
+    if (span % 16) p.Add(data, span - 16);
+    const uint64_t inSpan = span < 64 ? (uint64_t{1} << span) - 1 : ~uint64_t{0};
+    ByteClasses c;
+    c.ascii = ~p.b7 & inSpan;
+    c.continuation = p.b7 & ~p.b6;                    // 10xxxxxx
+    c.lead2 = p.b7 & p.b6 & ~p.b5;                    // 110xxxxx
+    c.lead3 = p.b7 & p.b6 & p.b5 & ~p.b4;             // 1110xxxx
+    c.lead4 = p.b7 & p.b6 & p.b5 & p.b4 & ~p.b3;      // 11110xxx
+    c.surrogateLead = p.ed;
+    return c;
+}
+
 }  // namespace
 
-void Utf8SeparatorsByMasks(const InputSource* source, DumpLayout* layout, uint64_t line, uint32_t count,
-                           wchar_t* separators) {
+bool Utf8DashBits(const InputSource* source, DumpLayout* layout, uint64_t line, uint32_t count, uint64_t* dashes) {
     // The masks look at up to three bytes past the line, and only a sequence
     // complete inside the window is joined: with those bytes inside the
     // window every sequence the masks see is judged as the byte walk judges
     // it. Near the window end, or for lines too short or too wide for one
-    // mask word, the byte walk does it.
+    // mask word, the byte walk must do it.
     const uint32_t span = count + 3;
-    if (count < 13 || span > 64 || line + span > layout->End) {
-        Utf8Separators(source, layout, line, count, separators);
-        return;
-    }
-    const ByteClasses bytes(source->Data + line, span);
+    if (count < 13 || span > 64 || line + span > layout->End) return false;
+    const ByteClasses bytes = Classify(source->Data + line, span);
+    // Kept for the text field of the same line.
+    layout->Classes = bytes;
+    layout->ClassesAt = source->Data + line;
+    layout->ClassesSpan = span;
     // Dashes carried from the previous line fall on continuation bytes, and
     // leads are examined only after them, as the byte walk does.
     const uint32_t carried = layout->PendingDashes < count ? layout->PendingDashes : count;
@@ -157,17 +165,28 @@ void Utf8SeparatorsByMasks(const InputSource* source, DumpLayout* layout, uint64
     const uint64_t complete3 = bytes.lead3 & leadRange & c1 & c2;
     const uint64_t complete4 = bytes.lead4 & leadRange & c1 & c2 & c3;
     // A complete sequence of n + 1 bytes puts dashes after its first n.
-    const uint64_t dashes = carriedMask | complete2 | complete3 | complete3 << 1 | complete4 | complete4 << 1 |
-                            complete4 << 2;
+    const uint64_t all = carriedMask | complete2 | complete3 | complete3 << 1 | complete4 | complete4 << 1 |
+                         complete4 << 2;
+    // Dashes past the line belong to the next one; they run on from its end
+    // (counted as the run of ones, as the processor has no bit count to rely on).
+    const uint32_t beyond = static_cast<uint32_t>(__builtin_ctzll(~(all >> count)));
+    layout->PendingDashes = layout->PendingDashes - carried + beyond;
+    *dashes = all & ((uint64_t{1} << count) - 1);
+    return true;
+}
+
+void Utf8SeparatorsByMasks(const InputSource* source, DumpLayout* layout, uint64_t line, uint32_t count,
+                           wchar_t* separators) {
+    uint64_t dashes = 0;
+    if (!Utf8DashBits(source, layout, line, count, &dashes)) {
+        Utf8Separators(source, layout, line, count, separators);
+        return;
+    }
     uint32_t i = 0;
     for (; i + 8 <= count; i += 8)
         _mm_storeu_si128(reinterpret_cast<__m128i*>(separators + i),
                          SelectByBits(dashes >> i, _mm_set1_epi16(L'-'), _mm_set1_epi16(L' ')));
     for (; i < count; ++i) separators[i] = ((dashes >> i) & 1) ? L'-' : L' ';
-    // Dashes past the line belong to the next one; they run on from its end
-    // (counted as the run of ones, as the processor has no bit count to rely on).
-    const uint32_t beyond = static_cast<uint32_t>(__builtin_ctzll(~(dashes >> count)));
-    layout->PendingDashes = layout->PendingDashes - carried + beyond;
 }
 
 int MapControl(int ch, uint32_t flags, wchar_t replacement) {
@@ -318,7 +337,9 @@ bool QuickUtf8Line(InputSource* source, const DumpLayout* layout, uint64_t line,
     const uint32_t span = hexWidth + 2;
     if (span < 16 || span > 64 || line + hexWidth > layout->End || line + span > source->Size) return false;
     const uint8_t* data = source->Data + line;
-    const ByteClasses bytes(data, span);
+    // The dashes of the line may have classified these bytes already.
+    const ByteClasses bytes =
+        layout->ClassesAt == data && layout->ClassesSpan >= span ? layout->Classes : Classify(data, span);
     const uint32_t start = static_cast<uint32_t>(source->Position - line);
     // Columns from the decoder position on; those before it are blank.
     const uint64_t columns = ((uint64_t{1} << hexWidth) - 1) & ~((uint64_t{1} << start) - 1);

@@ -83,6 +83,56 @@ TEST(FastPath, DashesByMasksMatchTheByteWalk) {
     }
 }
 
+// Full lines take their dashes straight into the hex cells; every value area
+// must read as the byte walk's separators put after each value, at widths and
+// groupings that take each form (whole groups of eight, others, lines the dash
+// masks cannot cover, the partial last line).
+TEST(FastPath, HexCellsWithDashesMatchTheByteWalk) {
+    std::mt19937 rng(5);
+    const struct {
+        uint32_t width, group;
+    } shapes[] = {{16, 8}, {16, 4}, {13, 3}, {17, 5}, {24, 8}, {32, 8}, {48, 8}, {61, 8}, {62, 8}, {64, 8}, {80, 8}};
+    for (int round = 0; round < 40; ++round) {
+        const std::string bytes = RandomUtf8(rng, 300 + rng() % 200, round % 2 == 0);
+        for (const auto& shape : shapes) {
+            for (uint32_t flags : {0u, uint32_t{DF_UPPER_HEX}}) {
+                const char* digits = (flags & DF_UPPER_HEX) ? "0123456789ABCDEF" : "0123456789abcdef";
+                TestInput input(bytes, Utf8);
+                DumpSettings settings = TestSettings(shape.width);
+                settings.GroupWidth = shape.group;
+                settings.StartAddress = rng() % 8;
+                settings.EndAddress = rng() % 3 ? 0 : bytes.size() - rng() % 40;
+                DumpLayout layout, walk;
+                PrepareLayout(&settings, flags | DF_NO_ADDRESS, &input.source, &layout);
+                PrepareLayout(&settings, flags | DF_NO_ADDRESS, &input.source, &walk);
+                ASSERT_TRUE(layout.Utf8Dashes);
+                for (uint64_t line = layout.Start; line < layout.End; line += shape.width) {
+                    const uint32_t count =
+                        layout.End - line < shape.width ? static_cast<uint32_t>(layout.End - line) : shape.width;
+                    wchar_t separators[MaxHexWidth];
+                    Utf8Separators(&input.source, &walk, line, count, separators);
+                    std::wstring expected;
+                    for (uint32_t i = 0; i < shape.width; ++i) {
+                        if (i < count) {
+                            const uint8_t b = static_cast<uint8_t>(bytes[line + i]);
+                            expected += {wchar_t(digits[b >> 4]), wchar_t(digits[b & 15]), separators[i]};
+                        } else {
+                            expected += L"   ";
+                        }
+                        if ((i + 1) % shape.group == 0) expected += L' ';
+                    }
+                    wchar_t buffer[DumpLineCapacity];
+                    const size_t n = BuildDumpLine(&input.source, &layout, line, buffer);
+                    ASSERT_GE(n, expected.size());
+                    ASSERT_EQ(std::wstring(buffer, expected.size()), expected)
+                        << "round " << round << " width " << shape.width << " group " << shape.group << " line " << line;
+                    ASSERT_EQ(layout.PendingDashes, walk.PendingDashes) << "line " << line;
+                }
+            }
+        }
+    }
+}
+
 TEST(FastPath, QuickUtf8TextMatchesNextChar) {
     std::mt19937 rng(11);
     const uint32_t widths[] = {1, 2, 3, 8, 14, 16, 17, 24, 32, 62, 80};

@@ -93,6 +93,40 @@ TEST(Output, ManySmallWritesKeepEveryByte) {
     EXPECT_EQ(c.outBytes.find("\r\n0123"), 14u);
 }
 
+// Texts for an open chunk are measured while they are copied, 16 bytes at a
+// time: texts of every length, ending at every distance from an inaccessible
+// page, must come out whole, with nothing read past their terminator.
+TEST(Output, QPutsReadsNothingPastTheText) {
+    ScopedEnv mode(L"BYTORA_HOST_OUTPUT", nullptr);
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    const size_t page = info.dwPageSize;
+    auto* base = static_cast<uint8_t*>(VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_NE(base, nullptr);
+    DWORD old;
+    ASSERT_TRUE(VirtualProtect(base + page, page, PAGE_NOACCESS, &old));
+    wchar_t* const pageEnd = reinterpret_cast<wchar_t*>(base + page);
+    std::wstring expected = L"start\r\n";
+    Captured c = CaptureOutput([&] {
+        QPuts(L"start\r\n");  // the chunk is open from here on
+        for (size_t length = 1; length <= 40; ++length) {
+            for (size_t gap = 0; gap < 10; ++gap) {  // units between the terminator and the page end
+                wchar_t* text = pageEnd - 1 - gap - length;
+                for (size_t k = 0; k < length; ++k)
+                    text[k] = k % 7 == 3 ? L'\u20ac' : static_cast<wchar_t>(L'a' + (k + gap) % 26);
+                text[length] = 0;
+                for (wchar_t* p = text + length + 1; p < pageEnd; ++p) *p = L'#';  // never shown
+                if (QPuts(text) != 0) return 1;
+                expected.append(text, length);
+            }
+        }
+        return 0;
+    });
+    VirtualFree(base, 0, MEM_RELEASE);
+    EXPECT_EQ(c.result, 0);
+    EXPECT_EQ(c.out, expected);
+}
+
 // Standard output and standard error sharing one file, as with "2>&1": the
 // buffered standard output must come out before the error text.
 TEST(Output, StandardErrorIsNotReorderedAgainstOutput) {

@@ -55,9 +55,9 @@ int ReadListFile(const wchar_t* listName, uint32_t callbackFlags, void* callback
         return 2;
     }
     list.IsOpen = true;
+    // OpenInput has classified the list already (any Unicode encoding or the
+    // OEM code page; never EBCDIC, since the open flags leave it out).
     InputSource* source = &list.Source;
-    // Any Unicode encoding or the OEM code page; never EBCDIC.
-    DetectEncoding(source, false);
 
     wchar_t* line = buffers.Line;
     wchar_t* name = buffers.Name;

@@ -10,13 +10,7 @@ SIZE_MB=${1:-64}
 shift || true
 EXTRA=("$@")
 
-need=()
-command -v xxd >/dev/null || need+=(xxd)
-command -v hexdump >/dev/null || need+=(bsdextrautils)
-command -v bc >/dev/null || need+=(bc)
-if [ ${#need[@]} -gt 0 ]; then
-    apt-get install -y -qq "${need[@]}" >&2 || { echo "bench: cannot install ${need[*]}" >&2; exit 1; }
-fi
+bytora_install_needs xxd:xxd hexdump:bsdextrautils od:coreutils bc:bc python3:python3 || exit 1
 bytora_setup --target bytora || exit 1
 
 WORK=$(mktemp -d)

@@ -13,21 +13,60 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 
 bytora_log() { echo "bytora: $*" >&2; }
 
-bytora_install() {
-    local missing=()
-    command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64-posix)
-    command -v wine >/dev/null || missing+=(wine64)
-    command -v cmake >/dev/null || missing+=(cmake)
-    command -v make >/dev/null || missing+=(make)
-    [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
-    command -v tmux >/dev/null || missing+=(tmux)
+# Each entry is "command-or-path:package". Wine's commands (wine, wineserver,
+# wineboot, winepath) come with the "wine" package; "wine64" alone installs only
+# the loader, so every command the scripts start is checked, not just one.
+BYTORA_NEEDS=(
+    x86_64-w64-mingw32-gcc-posix:gcc-mingw-w64-x86-64-posix
+    x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix
+    x86_64-w64-mingw32-windres:binutils-mingw-w64-x86-64
+    wine:wine wineserver:wine wineboot:wine winepath:wine /usr/lib/wine/wine64:wine64
+    cmake:cmake ctest:cmake make:make
+    /usr/src/googletest/CMakeLists.txt:googletest
+    tmux:tmux script:bsdutils timeout:coreutils
+)
+
+# Installs the packages for the entries of "$@" that are missing; says which
+# package could not be installed when one fails.
+bytora_install_needs() {
+    local missing=() entry what pkg
+    for entry in "$@"; do
+        what=${entry%%:*} pkg=${entry##*:}
+        case $what in
+            /*) [ -e "$what" ] && continue ;;
+            *) command -v "$what" >/dev/null && continue ;;
+        esac
+        [[ " ${missing[*]} " == *" $pkg "* ]] || missing+=("$pkg")
+    done
     [ ${#missing[@]} -eq 0 ] && return 0
-    bytora_log "installing ${missing[*]}"
+    bytora_log "installing ${missing[*]} (the first run takes a few minutes)"
     local sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo=sudo
-    $sudo apt-get update -qq >&2 || return 1
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2 || return 1
+    if [ "$(id -u)" -ne 0 ]; then
+        command -v sudo >/dev/null || { bytora_log "not root and no sudo: install ${missing[*]} by hand"; return 1; }
+        sudo=sudo
+    fi
+    if [ -z "${BYTORA_APT_UPDATED:-}" ]; then
+        $sudo apt-get update -qq >&2 || { bytora_log "apt-get update failed"; return 1; }
+        BYTORA_APT_UPDATED=1
+    fi
+    if ! DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2; then
+        # Tell which one: try them one at a time.
+        for pkg in "${missing[@]}"; do
+            DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$pkg" >/dev/null 2>&1 ||
+                bytora_log "could not install the package $pkg"
+        done
+        return 1
+    fi
+    for entry in "$@"; do
+        what=${entry%%:*}
+        case $what in
+            /*) [ -e "$what" ] ;;
+            *) command -v "$what" >/dev/null ;;
+        esac || { bytora_log "package ${entry##*:} is installed but $what is still missing"; return 1; }
+    done
 }
+
+bytora_install() { bytora_install_needs "${BYTORA_NEEDS[@]}"; }
 
 bytora_prefix() {
     [ -f "$WINEPREFIX/system.reg" ] && return 0

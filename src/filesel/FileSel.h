@@ -55,7 +55,14 @@ int SystemErrorText(int code, wchar_t* buffer);  // buffer: 1024 units
 
 int ParseFileSelectionOption(wchar_t* argument, uint32_t* attributeMask, uint32_t* attributeValue,
                              uint32_t* handlerFlags, int32_t* minDepth, int32_t* maxDepth, Range** ranges);
+int ParseRangeOption(wchar_t* argument, Range** ranges);
+// "/I" and "/!I": text after the option letters; "]" alone adds nothing.
+int ParseDescriptionOption(const wchar_t* text, int reverse, Range** ranges);
 int MatchRanges(const WIN32_FIND_DATAW* entry, const wchar_t* directory, Range* ranges);
+// 1601-01-01 is day 1; day mod 7 is the weekday, 0 Sunday.
+uint32_t DayNumber(uint32_t year, uint32_t month, uint32_t day);
+void FileDescription(const wchar_t* fullName, wchar_t* description);  // description: 8192 units
+void FileOwner(const wchar_t* fullName, wchar_t* owner);              // owner: 16385 units; "DOMAIN\name"
 
 int ResolvePath(const wchar_t* spec, wchar_t* out, uint32_t mode);
 int ExpandHome(wchar_t* path);

@@ -3,8 +3,9 @@
 # user meets them: output through a pipe is the dump byte for byte; a reader
 # that goes away after 100 bytes ends a 1 GiB dump within a second, quietly,
 # with exit code 3, as does a closed standard output; a dump ended by
-# SIGTERM or SIGKILL, while it copies piped input or while it writes,
-# leaves no copy of standard input behind. Exit code 0 when every check passed.
+# SIGTERM or SIGKILL, while it copies piped input or while it writes, or by
+# closing its terminal at the pause prompt, leaves no copy of standard input
+# behind. Exit code 0 when every check passed.
 set -u
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 source "$ROOT/tools/buildenv.sh"
@@ -15,6 +16,7 @@ WORK=$(mktemp -d "${TMPDIR:-/tmp}/bytora-unix-output.XXXXXX")
 CHILD=
 cleanup() {
     [ -n "$CHILD" ] && kill -KILL "$CHILD" 2>/dev/null
+    [ -S "$WORK/tmux.socket" ] && tmux -S "$WORK/tmux.socket" kill-server 2>/dev/null
     rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -118,6 +120,31 @@ for signal in TERM KILL; do
         fi
     done
 done
+
+# Closing the terminal while a piped dump waits at the pause prompt.
+marker="bytora-hangup-$$"
+{ printf '%s' "$marker"; head -c 4096 /dev/zero; } >"$WORK/paged.bin"
+TMUX_CMD=(tmux -u -S "$WORK/tmux.socket" -f /dev/null)
+LC_ALL=C.UTF-8 "${TMUX_CMD[@]}" new-session -d -s bytora -x 100 -y 30 "cat '$WORK/paged.bin' | wine '$EXE' /P; sleep 60"
+copy=
+for ((i = 0; i < 100; i++)); do
+    "${TMUX_CMD[@]}" capture-pane -p -t bytora 2>/dev/null | grep -q 'Press a key' && copy=$(copy_of "$marker")
+    [ -n "$copy" ] && break
+    sleep 0.1
+done
+"${TMUX_CMD[@]}" kill-server 2>/dev/null
+left=yes
+for ((i = 0; i < 50; i++)); do
+    [ -z "$(copy_of "$marker")" ] && { left=; break; }
+    sleep 0.1
+done
+if [ -z "$copy" ]; then
+    fail "terminal closed at the prompt: no prompt, or no copy of standard input"
+elif [ -n "$left" ]; then
+    fail "terminal closed at the prompt: $copy was left behind"
+else
+    pass "terminal closed at the prompt: $(basename "$copy") is gone"
+fi
 
 echo "unix_output: $PASSED passed, $FAILED failed"
 [ "$FAILED" -eq 0 ]

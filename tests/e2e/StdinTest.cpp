@@ -42,9 +42,8 @@ ChildResult RunWithStdin(const std::wstring& args, HANDLE input, const std::stri
     si.hStdOutput = out;
     si.hStdError = err;
     PROCESS_INFORMATION pi{};
-    // No console of its own: Wine's host for a new console inherits the
-    // output files and keeps them open past the child's end, so the folder
-    // could not be removed.
+    // No console of its own: under Wine the output files then stay open for
+    // a moment past the child's end, and the folder could not be removed.
     BOOL started = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                   BinDir().c_str(), &si, &pi);
     CloseHandle(out);

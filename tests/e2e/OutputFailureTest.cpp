@@ -44,8 +44,12 @@ Outcome RunWithOutput(const std::wstring& args, const wchar_t* mode, HANDLE out,
     std::wstring errPath = folder.path + L"\\err";
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
     HANDLE err = CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+    if (err == INVALID_HANDLE_VALUE) return r;
     HANDLE inRead = nullptr, inWrite = nullptr;
-    if (err == INVALID_HANDLE_VALUE || !CreatePipe(&inRead, &inWrite, &sa, 0)) return r;
+    if (!CreatePipe(&inRead, &inWrite, &sa, 0)) {
+        CloseHandle(err);
+        return r;
+    }
     CloseHandle(inWrite);
     SetHandleInformation(out, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     STARTUPINFOW si{};

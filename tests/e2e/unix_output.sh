@@ -74,6 +74,17 @@ TEMP_DIR=$(winepath -u "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')" 2>/
 [ -d "$TEMP_DIR" ] || { fail "no temp folder ($TEMP_DIR)"; TEMP_DIR=$WORK/none; }
 copy_of() { grep -l -F -- "$1" "$TEMP_DIR"/Bytora-*.tmp 2>/dev/null | head -1; }
 
+# After the end: the copy $2 holding marker $3 must be gone within 5 seconds.
+check_gone() {
+    local what=$1 copy=$2 marker=$3 i
+    [ -n "$copy" ] || { fail "$what: the copy of standard input never appeared"; return; }
+    for ((i = 0; i < 50; i++)); do
+        [ -z "$(copy_of "$marker")" ] && { pass "$what: $(basename "$copy") is gone"; return; }
+        sleep 0.1
+    done
+    fail "$what: $copy was left behind"
+}
+
 mkfifo "$WORK/in" "$WORK/out.fifo"
 for signal in TERM KILL; do
     for stage in copying writing; do
@@ -106,18 +117,7 @@ for signal in TERM KILL; do
         wait "$CHILD" 2>/dev/null
         CHILD=
         exec 7>&- 8>&-
-        left=yes
-        for ((i = 0; i < 50; i++)); do
-            [ -z "$(copy_of "$marker")" ] && { left=; break; }
-            sleep 0.1
-        done
-        if [ -z "$copy" ]; then
-            fail "SIG$signal while $stage: the copy of standard input never appeared"
-        elif [ -n "$left" ]; then
-            fail "SIG$signal while $stage: $copy was left behind"
-        else
-            pass "SIG$signal while $stage: $(basename "$copy") is gone"
-        fi
+        check_gone "SIG$signal while $stage" "$copy" "$marker"
     done
 done
 
@@ -133,18 +133,7 @@ for ((i = 0; i < 100; i++)); do
     sleep 0.1
 done
 "${TMUX_CMD[@]}" kill-server 2>/dev/null
-left=yes
-for ((i = 0; i < 50; i++)); do
-    [ -z "$(copy_of "$marker")" ] && { left=; break; }
-    sleep 0.1
-done
-if [ -z "$copy" ]; then
-    fail "terminal closed at the prompt: no prompt, or no copy of standard input"
-elif [ -n "$left" ]; then
-    fail "terminal closed at the prompt: $copy was left behind"
-else
-    pass "terminal closed at the prompt: $(basename "$copy") is gone"
-fi
+check_gone "terminal closed at the prompt" "$copy" "$marker"
 
 echo "unix_output: $PASSED passed, $FAILED failed"
 [ "$FAILED" -eq 0 ]

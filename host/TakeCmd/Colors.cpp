@@ -94,7 +94,7 @@ int SetColors(int attribute) {
 
 int tty_yield(int flag) {
     (void)flag;
-    return HostFlush();
+    return host::YieldOutput();
 }
 
 int EatKeystrokes(void) {

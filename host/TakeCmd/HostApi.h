@@ -2,5 +2,7 @@
 #pragma once
 extern "C" {
 // Writes out buffered standard output; the runner calls it after the command.
+// 0, or -1 (the error as the last error) when a write to standard output
+// failed since the last call; the failure is cleared for the next command.
 int HostFlush(void);
 }

@@ -15,6 +15,11 @@ OutputMode CurrentOutputMode();
 // Writes any buffered standard output to its handle.
 void FlushStandardOutput();
 
+// Writes out what is buffered and says whether standard output is still
+// good: 0, or -1 with the error of the first failed write as the last error.
+// Unlike HostFlush it keeps the failure, so the command still sees it.
+int YieldOutput();
+
 // Copies the environment variable into out (capacity units, terminator
 // included); returns its length, 0 when undefined, or -1 when it does not fit.
 int ReadEnvironment(const wchar_t* name, wchar_t* out, size_t capacity);

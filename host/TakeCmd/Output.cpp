@@ -7,6 +7,10 @@
 // order of standard output against standard error is kept. Once a run has
 // filled a chunk, a writer thread encodes and writes full chunks while the
 // command builds the next lines (see "Redirected standard output" below).
+//
+// A write to standard output that fails is never passed over: the first error
+// is kept, nothing more goes to that handle, and every later call fails at
+// once with that error (see "Failed output" below).
 #include "plugin/HostServices.h"
 #include "HostApi.h"
 #include "HostInternal.h"
@@ -40,6 +44,32 @@ HANDLE LastStdout = nullptr;
 bool ModeKnown = false;
 OutputMode KnownMode = OutputMode::Utf8;
 
+// ---- Failed output -----------------------------------------------------------
+// The first error met writing to standard output (LastStdout), 0 while all is
+// well. Whichever thread's write fails sets it; from then on collected text
+// for the handle is dropped and every call for it fails with this error, so
+// the caller learns of a failure the writer thread met at its next call, and
+// a dump with a hole in it is never passed on as whole. A new standard output
+// and HostFlush clear it.
+DWORD OutputError = 0;
+
+DWORD Failure() { return __atomic_load_n(&OutputError, __ATOMIC_ACQUIRE); }
+
+// Keeps the first error only: what follows is its consequence.
+void NoteFailure(DWORD error) {
+    DWORD none = 0;
+    __atomic_compare_exchange_n(&OutputError, &none, error, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+}
+
+DWORD TakeFailure() { return __atomic_exchange_n(&OutputError, 0, __ATOMIC_SEQ_CST); }
+
+// The error of the write that just failed; a failure that left no code counts
+// as a fault of the device.
+DWORD LastWriteError() {
+    const DWORD error = GetLastError();
+    return error ? error : ERROR_WRITE_FAULT;
+}
+
 OutputMode WriteMode() {
     return ModeKnown ? KnownMode : CurrentOutputMode();
 }
@@ -61,19 +91,21 @@ bool IsConsoleHandle(HANDLE h) {
     return console;
 }
 
-bool WriteAll(HANDLE h, const void* data, size_t size) {
+// The writers below return 0 when everything was written, else the reason.
+DWORD WriteAll(HANDLE h, const void* data, size_t size) {
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
         DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
         DWORD written = 0;
-        if (!WriteFile(h, p, chunk, &written, nullptr) || written == 0) return false;
+        SetLastError(ERROR_SUCCESS);
+        if (!WriteFile(h, p, chunk, &written, nullptr) || written == 0) return LastWriteError();
         p += written;
         size -= written;
     }
-    return true;
+    return 0;
 }
 
-bool WriteConsoleAll(HANDLE h, const wchar_t* text, size_t length) {
+DWORD WriteConsoleAll(HANDLE h, const wchar_t* text, size_t length) {
     // Some consoles refuse very large single writes; go in pieces and never
     // split a surrogate pair between two of them.
     constexpr size_t Piece = 8192;
@@ -81,11 +113,12 @@ bool WriteConsoleAll(HANDLE h, const wchar_t* text, size_t length) {
         size_t n = length > Piece ? Piece : length;
         if (n < length && n > 1 && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
         DWORD written = 0;
-        if (!WriteConsoleW(h, text, static_cast<DWORD>(n), &written, nullptr) || written == 0) return false;
+        SetLastError(ERROR_SUCCESS);
+        if (!WriteConsoleW(h, text, static_cast<DWORD>(n), &written, nullptr) || written == 0) return LastWriteError();
         text += written;
         length -= written;
     }
-    return true;
+    return 0;
 }
 
 bool IsHighSurrogate(uint32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
@@ -272,29 +305,29 @@ size_t BytesPerUnit(OutputMode mode) {
 }
 
 // Writes encoded text straight to the handle, bypassing the buffer.
-bool WriteEncoded(HANDLE h, OutputMode mode, const wchar_t* text, size_t length) {
+DWORD WriteEncoded(HANDLE h, OutputMode mode, const wchar_t* text, size_t length) {
     char local[4096];
     if (length * BytesPerUnit(mode) <= sizeof local) {
         size_t n = Encode(mode, text, length, local, sizeof local);
-        return n > 0 && WriteAll(h, local, n);
+        return n > 0 ? WriteAll(h, local, n) : ERROR_WRITE_FAULT;
     }
     if (mode == OutputMode::Unicode) return WriteAll(h, text, length * 2);
-    bool ok = true;
     // Long text goes in slices so no huge temporary is needed.
     constexpr size_t Slice = 1 << 20;
-    while (ok && length > 0) {
+    while (length > 0) {
         size_t n = length > Slice ? Slice : length;
         if (n < length && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
         size_t size = EncodedSize(mode, text, n);
         char* bytes = size ? static_cast<char*>(malloc(size)) : nullptr;
-        if (!bytes) return false;
+        if (!bytes) return ERROR_NOT_ENOUGH_MEMORY;
         size_t made = Encode(mode, text, n, bytes, size);
-        ok = made > 0 && WriteAll(h, bytes, made);
+        const DWORD error = made > 0 ? WriteAll(h, bytes, made) : ERROR_WRITE_FAULT;
         free(bytes);
+        if (error) return error;
         text += n;
         length -= n;
     }
-    return ok;
+    return 0;
 }
 
 // ---- Redirected standard output --------------------------------------------
@@ -405,18 +438,18 @@ size_t SliceBytesOf(const Chunk& c, size_t from, size_t n, char* bytes, const vo
     return Encode(c.mode, c.text + from, n, bytes, SliceBytes);
 }
 
-bool WriteSlice(const Chunk& c, size_t from, size_t n, char* bytes) {
+DWORD WriteSlice(const Chunk& c, size_t from, size_t n, char* bytes) {
     const void* data = nullptr;
     const size_t size = SliceBytesOf(c, from, n, bytes, &data);
-    return size > 0 && WriteAll(c.handle, data, size);
+    return size > 0 ? WriteAll(c.handle, data, size) : ERROR_WRITE_FAULT;
 }
 
-// Writes the chunk from unit from on, on the calling thread. A failed write
-// loses the rest of the chunk; there is nobody left to tell.
+// Writes the chunk from unit from on, on the calling thread. After a failure
+// the rest is dropped: the output already has a hole, and the error tells.
 void WriteChunk(Chunk& c, size_t from) {
-    while (from < c.units) {
+    while (from < c.units && !Failure()) {
         const size_t n = SliceLength(c, from);
-        if (!WriteSlice(c, from, n, CallerBytes)) break;
+        if (const DWORD error = WriteSlice(c, from, n, CallerBytes)) NoteFailure(error);
         from += n;
     }
     c.units = 0;
@@ -431,15 +464,18 @@ DWORD WINAPI WriterMain(void*) {
     for (uint64_t chunk = 0;; ++chunk) {
         Await([chunk] { return Load(Submitted) > chunk; }, &WriterWaiting, WorkEvent, nullptr);
         Chunk& c = Slots[chunk % SlotCount];
-        // After a failed write the rest of the chunk is dropped, as when
-        // writing on the caller's thread.
-        bool failed = false;
+        // After a failed write the chunks are only counted off, so that the
+        // caller, which learns of the failure at its next call, never waits.
         for (size_t from = 0; from < c.units;) {
             const size_t n = SliceLength(c, from);
             const void* data = nullptr;
+            const bool failed = Failure() != 0;
             const size_t size = failed ? 0 : SliceBytesOf(c, from, n, WriterBytes, &data);
             if (!ClaimNext(Claim(chunk, from), Claim(chunk, from + n))) return 0;
-            if (!failed) failed = !(size > 0 && WriteAll(c.handle, data, size));
+            if (!failed) {
+                const DWORD error = size > 0 ? WriteAll(c.handle, data, size) : ERROR_WRITE_FAULT;
+                if (error) NoteFailure(error);
+            }
             __atomic_store_n(&Finished, Claim(chunk, from + n), __ATOMIC_SEQ_CST);
             from += n;
         }
@@ -506,12 +542,12 @@ void EndChunk() {
         TakeOver();
 }
 
-bool WriteBuffered(HANDLE h, OutputMode mode, const wchar_t* text, size_t length) {
+DWORD WriteBuffered(HANDLE h, OutputMode mode, const wchar_t* text, size_t length) {
     Chunk* c = &Filling();
     if (c->units > 0 && c->handle != h) FlushStandardOutput();
     if (length > ChunkUnits) {
         FlushStandardOutput();
-        return WriteEncoded(h, mode, text, length);
+        return Failure() ? Failure() : WriteEncoded(h, mode, text, length);
     }
     c = &Filling();
     if (c->units > 0) {
@@ -521,6 +557,8 @@ bool WriteBuffered(HANDLE h, OutputMode mode, const wchar_t* text, size_t length
                                IsLowSurrogate(text[0]);
         if (c->mode != mode || joinsPair || length > ChunkUnits - c->units) {
             EndChunk();
+            // The writer may have met a failure while the caller waited for it.
+            if (Failure()) return Failure();
             c = &Filling();
         }
     }
@@ -528,30 +566,41 @@ bool WriteBuffered(HANDLE h, OutputMode mode, const wchar_t* text, size_t length
     c->mode = mode;
     memcpy(c->text + c->units, text, length * sizeof(wchar_t));
     c->units += length;
-    return true;
+    return 0;
+}
+
+int Failed(DWORD error) {
+    SetLastError(error);
+    return -1;
 }
 
 // Every writer ends here; out is the current standard output handle.
-// Returns length, or -1 when the text could not be written.
+// Returns length, or -1 with the reason as the thread's last error.
 int WriteText(HANDLE h, HANDLE out, const wchar_t* text, size_t length) {
     if (out != LastStdout) {
         FlushStandardOutput();
         ForgetHandleKinds();
         LastStdout = out;
+        TakeFailure();  // the old handle's failure is not the new one's
     }
+    // Even an empty write tells the caller that standard output has failed.
+    if (h == out && Failure()) return Failed(Failure());
     if (length == 0) return 0;
-    if (!h || h == INVALID_HANDLE_VALUE) return -1;
-    bool ok;
-    if (IsConsoleHandle(h)) {
+    DWORD error;
+    if (!h || h == INVALID_HANDLE_VALUE) {
+        error = ERROR_INVALID_HANDLE;
+    } else if (IsConsoleHandle(h)) {
         FlushStandardOutput();
-        ok = WriteConsoleAll(h, text, length);
+        error = WriteConsoleAll(h, text, length);
     } else if (h == out) {
-        ok = WriteBuffered(h, WriteMode(), text, length);
+        error = WriteBuffered(h, WriteMode(), text, length);
     } else {
         FlushStandardOutput();
-        ok = WriteEncoded(h, WriteMode(), text, length);
+        error = WriteEncoded(h, WriteMode(), text, length);
     }
-    return ok ? static_cast<int>(length) : -1;
+    if (!error) return static_cast<int>(length);
+    if (h == out) NoteFailure(error);
+    return Failed(error);
 }
 
 int WriteText(HANDLE h, const wchar_t* text, size_t length) {
@@ -589,7 +638,8 @@ constexpr uintptr_t PageSize = 4096;  // the smallest page on x86-64
 // counted. False, with nothing counted, when WriteText must decide.
 bool AppendToOpenChunk(HANDLE out, const wchar_t* text) {
     Chunk& c = Filling();
-    if (out != LastStdout || c.units == 0 || c.handle != out || !ModeKnown || c.mode != KnownMode) return false;
+    if (out != LastStdout || c.units == 0 || c.handle != out || !ModeKnown || c.mode != KnownMode || Failure())
+        return false;
     const uintptr_t address = reinterpret_cast<uintptr_t>(text);
     if ((address & 1) || !text[0]) return false;
     if (c.mode != OutputMode::Unicode && IsHighSurrogate(c.text[c.units - 1]) && IsLowSurrogate(text[0]))
@@ -635,7 +685,9 @@ int WriteFormatted(HANDLE h, const wchar_t* format, va_list args) {
         va_end(copy);
         int result = -2;
         if (n >= 0 && static_cast<size_t>(n) < capacity) result = WriteText(h, buffer, static_cast<size_t>(n));
+        const DWORD error = GetLastError();
         free(buffer);
+        SetLastError(error);
         if (result != -2) return result;
     }
     return -1;
@@ -657,6 +709,12 @@ void WriteOutputAtExit() {
     // is written here instead.
     TakeOver();
     if (Filling().units > 0) WriteChunk(Filling(), 0);
+}
+
+int YieldOutput() {
+    FlushStandardOutput();
+    ForgetHandleKinds();
+    return Failure() ? Failed(Failure()) : 0;
 }
 
 OutputMode CurrentOutputMode() {
@@ -725,7 +783,9 @@ int HostFlush(void) {
     host::FlushStandardOutput();
     host::ForgetHandleKinds();
     host::LastStdout = nullptr;
-    return 0;
+    // The command is over: report a failure once, and start the next clean.
+    const DWORD error = host::TakeFailure();
+    return error ? host::Failed(error) : 0;
 }
 
 }  // extern "C"

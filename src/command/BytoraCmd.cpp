@@ -487,6 +487,53 @@ int DriveDump(Run& run) {
     return run.result;
 }
 
+// Errors of a write whose reader has gone away (a pipe closed at the other
+// end, a closed handle): the run stops without a word, as console tools do.
+bool ReaderWentAway(uint32_t error) {
+    switch (error) {
+        case ERROR_BROKEN_PIPE:
+        case ERROR_NO_DATA:
+        case ERROR_PIPE_NOT_CONNECTED:
+        case ERROR_INVALID_HANDLE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The end of every run: has all of standard output got through? The host is
+// asked to write out what it still holds, and a failure it met decides the
+// exit code: 3 when the reader went away, else 2 with one message. A bad
+// option keeps its 1.
+int FinishOutput(int code) {
+    if (!OutputError) {
+        tty_yield(0);
+        if (QPuts(L"") < 0) NoteOutputFailure();
+    }
+    if (!OutputError) return code;
+    const bool quiet = ReaderWentAway(OutputError);
+    if (!quiet) {
+        wchar_t text[1024];
+        FormatErrorText(static_cast<int>(OutputError), text);
+        ReportError(L"Error writing standard output: %s\r\n", text);
+    }
+    if (code == 1) return code;
+    return quiet ? 3 : 2;
+}
+
+int RunCommand(wchar_t* tail) {
+    Run run;
+    ResetPaging();
+    BreakRequested = 0;
+    OutputError = 0;
+    if (TokenizeArguments(tail) < 0) return 1;
+    int verdict = ExamineArguments(run);
+    if (verdict != Next) return verdict;
+    verdict = CompleteSettings(run);
+    if (verdict != Next) return verdict;
+    return DriveDump(run);
+}
+
 }  // namespace
 
 void ShowUsage(bool versions) {
@@ -516,13 +563,5 @@ int HostOutputMode(void) {
 
 extern "C" int WINAPI bytora(wchar_t* tail) {
     if (!tail) return 87;
-    Run run;
-    ResetPaging();
-    BreakRequested = 0;
-    if (TokenizeArguments(tail) < 0) return 1;
-    int verdict = ExamineArguments(run);
-    if (verdict != Next) return verdict;
-    verdict = CompleteSettings(run);
-    if (verdict != Next) return verdict;
-    return DriveDump(run);
+    return FinishOutput(RunCommand(tail));
 }

@@ -48,7 +48,15 @@ void ResetPaging(void);                      // start of a run: all three to 0
 
 int ParsePauseOption(wchar_t* argument, int32_t* pauseLines);
 uint32_t SetPageLength(uint32_t lines);
-int EndLine(const wchar_t* text, int count);  // 0, or -3 on a break
+int EndLine(const wchar_t* text, int count);  // 0, or -3 on a break or failed output
+
+// The system's error code of the first write to standard output that failed
+// in this run, 0 while all is well; once it is set EndLine stops the run. The
+// command clears it at the start of every run.
+extern uint32_t OutputError;
+// After a host write reported failure: keeps its error (the last error) as
+// OutputError unless one is kept already.
+void NoteOutputFailure(void);
 int WaitKey(void);
 int PagedPrintf(const wchar_t* format, ...);
 int PagedPrintfPlain(const wchar_t* format, va_list args);

@@ -199,6 +199,14 @@ int WaitKey(void) {
     return key;
 }
 
+uint32_t OutputError;
+
+void NoteOutputFailure(void) {
+    if (OutputError) return;
+    const DWORD error = GetLastError();
+    OutputError = error ? error : ERROR_WRITE_FAULT;
+}
+
 int EndLine(const wchar_t* text, int count) {
     if (!text || !*text) text = L"\r\n";
     if (NormalAttr) {
@@ -208,7 +216,10 @@ int EndLine(const wchar_t* text, int count) {
         tty_yield(0);
     }
     for (int i = 0; i < count; ++i) {
-        QPuts(text);
+        // The host keeps a failure and fails every later write too, so the
+        // line ending also tells of a failed line; no system call per line.
+        if (QPuts(text) < 0) NoteOutputFailure();
+        if (OutputError) return -3;
         if (BreakRequested) {
             WriteBreakMark();
             return -3;

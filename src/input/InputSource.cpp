@@ -211,8 +211,11 @@ bool CopyToTempFile(InputSource* source, HANDLE console, BY_HANDLE_FILE_INFORMAT
         source->LastError = NoMemory;
         return false;
     }
+    // The system deletes the copy when its last handle closes, so it goes
+    // even when the process is ended from outside; ReleaseInput still deletes
+    // it by name, as it does a download.
     OwnedHandle temp(CreateFileW(source->TempFileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
     if (!temp.h) {
         source->LastError = GetLastError();
         // Nothing was created, so there is nothing of ours to delete.

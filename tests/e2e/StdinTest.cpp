@@ -42,7 +42,9 @@ ChildResult RunWithStdin(const std::wstring& args, HANDLE input, const std::stri
     si.hStdOutput = out;
     si.hStdError = err;
     PROCESS_INFORMATION pi{};
-    BOOL started = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+    // No console of its own: under Wine the output files then stay open for
+    // a moment past the child's end, and the folder could not be removed.
+    BOOL started = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                   BinDir().c_str(), &si, &pi);
     CloseHandle(out);
     CloseHandle(err);

@@ -278,8 +278,8 @@ DWORD WINAPI WriteLots(void* param) {
     return 0;
 }
 
-// The reader goes away after a little: the writes fail, the text is lost, and
-// nothing waits for ever.
+// The reader goes away after a little: the writes fail, the callers are told,
+// and nothing waits for ever.
 TEST(OutputWriter, ReaderClosingThePipeEarlyHangsNothing) {
     ScopedEnv env(L"BYTORA_HOST_OUTPUT", nullptr);
     HANDLE read = nullptr, write = nullptr;
@@ -296,7 +296,7 @@ TEST(OutputWriter, ReaderClosingThePipeEarlyHangsNothing) {
     CloseHandle(readerThread);
     CloseHandle(write);
     EXPECT_GE(reader.got, reader.limit);
-    EXPECT_EQ(job.failures, 0);  // the failure is the writer's, after QPuts returned
+    EXPECT_GT(job.failures, 0);  // the writer's failure reaches the calls after it
 
     // The writer is idle and sound afterwards.
     std::vector<std::wstring> calls = RandomCalls(41, Volume);

@@ -267,15 +267,20 @@ struct LateBreak {
     }
 };
 
+DumpSettings HexBytes() {
+    DumpSettings settings{};
+    settings.WordLen = 1;
+    settings.GroupWidth = 8;
+    settings.HexWidth = 16;
+    wcscpy(settings.LineEnding, L"\r\n");
+    return settings;
+}
+
 TEST(UrlDump, CtrlCStopsALongDownloadAndDeletesIt) {
-    const std::wstring slow = Url(L"http", "HTTP", L"/slow");  // never ends by itself
+    const std::wstring slow = Url(L"http", "HTTP", L"/slow");  // 15 s unless stopped
     const int before = Downloads();
     {
-        DumpSettings settings{};
-        settings.WordLen = 1;
-        settings.GroupWidth = 8;
-        settings.HexWidth = 16;
-        wcscpy(settings.LineEnding, L"\r\n");
+        DumpSettings settings = HexBytes();
         LateBreak ctrlC;
         Captured c = CaptureOutput([&] { return DumpInput(slow.c_str(), DF_SHOW_NAME, &settings); });
         auto stopped = std::chrono::steady_clock::now();
@@ -288,11 +293,7 @@ TEST(UrlDump, CtrlCStopsALongDownloadAndDeletesIt) {
     EXPECT_EQ(Downloads(), before);
     // The break of an address stops the walk with -3, so the run ends with 3.
     {
-        DumpSettings settings{};
-        settings.WordLen = 1;
-        settings.GroupWidth = 8;
-        settings.HexWidth = 16;
-        wcscpy(settings.LineEnding, L"\r\n");
+        DumpSettings settings = HexBytes();
         LateBreak ctrlC;
         Captured c = CaptureOutput(
             [&] { return FileHandler(slow.c_str(), 0, &settings, DumpInput, 0xEC00, 0x10, 0, nullptr, 0, -1); });

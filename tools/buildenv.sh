@@ -24,6 +24,9 @@ BYTORA_NEEDS=(
     cmake:cmake ctest:cmake make:make
     /usr/src/googletest/CMakeLists.txt:googletest
     tmux:tmux script:bsdutils timeout:coreutils
+    # The address tests' loopback servers: Debian's own Python with its FTP
+    # server module, and openssl for the test authority's certificates.
+    /usr/bin/python3:python3 /usr/lib/python3/dist-packages/pyftpdlib:python3-pyftpdlib openssl:openssl
 )
 
 # Installs the packages for the entries of "$@" that are missing; says which

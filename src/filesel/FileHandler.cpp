@@ -106,12 +106,14 @@ bool IsStandardInput(const wchar_t* spec, uint32_t flags) {
     return (flags & FH_PASS_STDIN) && wcscmp(spec, L"-") == 0;
 }
 
-// Any failure of a special name is -1; only an exception keeps its own result.
+// Any failure of a special name is -1; only an exception keeps its own
+// result, and a break keeps its own where keepBreak says so.
 int PassThrough(const wchar_t* spec, uint32_t callbackFlags, void* callbackData, FileCallback callback,
-                int exceptionResult) {
+                int exceptionResult, bool keepBreak = false) {
     bool threw = false;
     int result = CallFileCallback(callback, spec, callbackFlags, callbackData, exceptionResult, &threw);
     if (threw) return exceptionResult;
+    if (keepBreak && result == -3) return -3;
     return result != 0 ? -1 : 0;
 }
 
@@ -366,8 +368,10 @@ int FileHandler(const wchar_t* fileSpec, uint32_t callbackFlags, void* callbackD
     if (!fileSpec || !fileSpec[0] || !callback) return -1;
     const int exceptionResult = ExceptionResult(handlerFlags);
 
+    // Ctrl-C during a long download must stop the run, not just that address.
     if (IsClipboardOrAddress(fileSpec, handlerFlags))
-        return PassThrough(fileSpec, callbackFlags, callbackData, callback, exceptionResult);
+        return PassThrough(fileSpec, callbackFlags, callbackData, callback, exceptionResult,
+                           _wcsicmp(fileSpec, L"clip:") != 0);
     if (IsListArgument(fileSpec, handlerFlags))
         return ReadListFile(fileSpec + 1, callbackFlags, callbackData, callback, handlerFlags);
     if (IsStandardInput(fileSpec, handlerFlags))

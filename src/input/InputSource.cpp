@@ -325,6 +325,8 @@ int OpenAddress(InputSource* source) {
     }
     temp.Text()[0] = 0;
     source->LastError = static_cast<uint32_t>(DownloadUrl(source->Name, temp.Text()));
+    // A download stopped by Ctrl-C is a break, not a failure to report.
+    if (source->LastError == ERROR_CANCELLED && BreakRequested) return FailOpen(source);
     if (source->LastError) {
         Report(source, L"Error fetching \"%s\" :\r\n", source->Name);
         ReportErrorLine(source);

@@ -1,0 +1,307 @@
+// Web and FTP addresses against the loopback servers that run.sh starts:
+// downloads are dumped exactly like files of the same bytes, every failure
+// has its message and exit code, and no "MMF*.tmp" download is ever left in
+// the temp folder. Ctrl-C during a long download stops it.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <wincrypt.h>
+#include <wininet.h>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include "TestSupport.h"
+#include "dump/Dump.h"
+#include "filesel/FileSel.h"
+#include "input/Input.h"
+#include "plugin/Plugin.h"
+
+namespace {
+
+std::wstring Port(const char* server) {
+    const char* port = getenv((std::string("BYTORA_TEST_") + server + "_PORT").c_str());
+    return port ? Widen(port) : L"";
+}
+
+// scheme://127.0.0.1:port/path of one of the servers.
+std::wstring Url(const wchar_t* scheme, const char* server, const wchar_t* path) {
+    return std::wstring(scheme) + L"://127.0.0.1:" + Port(server) + path;
+}
+
+std::wstring TempFolder() {
+    wchar_t buffer[MAX_PATH + 1];
+    DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+    std::wstring path(buffer, n);
+    if (!path.empty() && path.back() != L'\\') path += L'\\';
+    return path;
+}
+
+// Downloads in the temp folder, ours or bytora.exe's (same prefix, same folder).
+int Downloads() {
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((TempFolder() + L"MMF*.tmp").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    int count = 0;
+    do ++count;
+    while (FindNextFileW(find, &entry));
+    FindClose(find);
+    return count;
+}
+
+// What the internet library says for one of its codes, or the fallback when
+// it has no text for it: the error line under "Error fetching".
+std::string LibraryText(DWORD code) {
+    wchar_t text[1024] = {};
+    HMODULE module = LoadLibraryW(L"wininet.dll");
+    std::wstring s = FormatMessageW(0x1AFF, module, code, 0, text, 1024, nullptr) ? text
+                                                                                 : L"Error " + std::to_wstring(code);
+    while (!s.empty() && (s.back() == L' ' || s.back() == L'\r' || s.back() == L'\n')) s.pop_back();
+    return Narrow(s);
+}
+
+const std::string Bom = "\xEF\xBB\xBF";
+const std::string Prefix = "Bytora plugin: ";
+std::string Quoted(const std::wstring& name) { return "\xE2\x80\x9C" + Narrow(name) + "\xE2\x80\x9D"; }
+// The child's standard input is an empty pipe, dumped first.
+const std::string Prelude = Bom + "\r\nFile " + Quoted(L"-") + " is empty.\r\n";
+
+// What /text.txt serves.
+const std::string Text = "Gr\xC3\xBC\xC3\x9F" "e aus dem Netz: hex dump over HTTP.\r\n";
+
+std::string Grouped(std::initializer_list<const char*> parts) {
+    wchar_t separator[8] = L",";
+    GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, separator, 8);
+    std::string text;
+    for (const char* part : parts) {
+        if (!text.empty()) text += Narrow(separator);
+        text += part;
+    }
+    return text;
+}
+
+// The test authority is trusted in the private prefix's root store while
+// this program runs, and only then. The store is closed after each change:
+// that is what writes it to the registry, where bytora.exe finds it.
+class TrustedAuthority : public ::testing::Environment {
+public:
+    void SetUp() override {
+        const char* path = getenv("BYTORA_TEST_CA");
+        ASSERT_NE(path, nullptr) << "run through tests/url/run.sh";
+        std::string der = ReadBytes(Widen(path));
+        authority_ = CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                                  static_cast<DWORD>(der.size()));
+        ASSERT_NE(authority_, nullptr);
+        HCERTSTORE store = OpenRoot();
+        ASSERT_NE(store, nullptr);
+        EXPECT_TRUE(CertAddCertificateContextToStore(store, authority_, CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
+        EXPECT_TRUE(CertCloseStore(store, 0));
+    }
+    void TearDown() override {
+        if (!authority_) return;
+        if (HCERTSTORE store = OpenRoot()) {
+            // Bounded: a store that refuses the delete must not hang the run.
+            for (int i = 0; i < 8; ++i) {
+                PCCERT_CONTEXT found =
+                    CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, authority_, nullptr);
+                if (!found || !CertDeleteCertificateFromStore(found)) break;
+            }
+            CertCloseStore(store, 0);
+        }
+        CertFreeCertificateContext(authority_);
+    }
+
+private:
+    // The user's own part of the root store, opened alone: deleting through
+    // the combined view is not written back.
+    static HCERTSTORE OpenRoot() {
+        return CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+    }
+    PCCERT_CONTEXT authority_ = nullptr;
+};
+const auto* const Authority = ::testing::AddGlobalTestEnvironment(new TrustedAuthority);
+
+TEST(DownloadUrl, RejectsBadArgumentsAndOtherSchemesWithoutAFile) {
+    wchar_t name[32768];
+    const int before = Downloads();
+    EXPECT_EQ(DownloadUrl(nullptr, name), -1);
+    EXPECT_EQ(DownloadUrl(L"", name), -1);
+    EXPECT_EQ(DownloadUrl(L"http://127.0.0.1/", nullptr), -1);
+    EXPECT_EQ(DownloadUrl(L"gopher://127.0.0.1/x", name), -2);
+    EXPECT_EQ(DownloadUrl(L"httpx://127.0.0.1/x", name), -2);
+    EXPECT_EQ(Downloads(), before);
+}
+
+TEST(DownloadUrl, SendsTheAgentNameAndHandsTheFileToTheCaller) {
+    wchar_t name[32768];
+    ASSERT_EQ(DownloadUrl(Url(L"hTTp", "HTTP", L"/agent").c_str(), name), 0);
+    const std::wstring file = name;
+    EXPECT_EQ(file.substr(0, TempFolder().size() + 3), TempFolder() + L"MMF");
+    EXPECT_EQ(ReadBytes(file), "Bytora v0.96.9");
+    EXPECT_TRUE(DeleteFileW(name));
+}
+
+TEST(OpenInputAddress, TheDownloadLivesExactlyAsLongAsTheInput) {
+    const int before = Downloads();
+    InputSource s{};
+    ASSERT_EQ(OpenInput(&s, Url(L"http", "HTTP", L"/text.txt").c_str(), 0x181, 0, 0), 0);
+    ASSERT_NE(s.TempFileName, nullptr);
+    EXPECT_NE(GetFileAttributesW(s.TempFileName), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(Downloads(), before + 1);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(s.Data), static_cast<size_t>(s.Size)), Text);
+    EXPECT_EQ(s.Encoding, static_cast<uint32_t>(Utf8));
+    ReleaseInput(&s);
+    EXPECT_EQ(Downloads(), before);
+}
+
+// A download is dumped like a file of the same bytes; only the name differs.
+std::string DumpOfFile(const std::string& bytes, const wchar_t* options) {
+    std::wstring dir = MakeTempDir();
+    WriteBytes(dir + L"\\page.txt", bytes);
+    ChildResult r = RunBytora(std::wstring(options) + L" \"" + dir + L"\\page.txt\"");
+    RemoveTree(dir);
+    return r.out.substr(Prelude.size());
+}
+
+TEST(UrlDump, PagesAndFilesDumpWithTheirAddress) {
+    const std::string lines = DumpOfFile(Text, L"");
+    const std::string details = "  \xE2\x80\xA2  43 bytes    UTF-8 without BOM\r\n\r\n";
+    // "FTP file\r\n": ten values, six blank places and the group blanks,
+    // then the ten text columns (CR and LF as middle dots) and six blank ones.
+    const std::string ftpLine = "00000000  46 54 50 20 66 69 6c 65  0d 0a" + std::string(20, ' ') + "FTP file" +
+                                "\xC2\xB7\xC2\xB7" + std::string(6, ' ') + "\r\n";
+    // 300113 bytes of 00 01 .. ff 00 ..: the last sixteen are 41..50.
+    const std::string lastLine =
+        "00049441  41 42 43 44 45 46 47 48  49 4a 4b 4c 4d 4e 4f 50  ABCDEFGHIJKLMNOP\r\n";
+    const std::wstring page = Url(L"http", "HTTP", L"/text.txt");
+    const std::wstring secure = Url(L"HTTPS", "HTTPS", L"/text.txt");
+    const std::wstring moved = Url(L"http", "HTTP", L"/redirect");
+    const std::wstring ftp = Url(L"ftp", "FTP", L"/sub/file.txt");
+    const std::wstring large = Url(L"http", "HTTP", L"/bytes/300113");
+    const struct {
+        std::wstring args;
+        std::string out;
+    } cases[] = {
+        {L"/HH " + page, "\r\nFile " + Quoted(page) + " :\r\n" + details + lines},
+        {L"/HH " + secure, "\r\nFile " + Quoted(secure) + " :\r\n" + details + lines},
+        {L"/HH " + moved, "\r\nFile " + Quoted(moved) + " :\r\n" + details + lines},
+        {L"/I " + ftp, ftpLine + "\r\nDisplayed 10 bytes from " + Quoted(ftp) + ".\r\n"},
+        {L"/HH /CP:437 /C:-16 " + large, "\r\nFile " + Quoted(large) + " :\r\n  \xE2\x80\xA2  " +
+                                            Grouped({"300", "113"}) + " bytes  (293.1 kB)    OEM (code page 437)\r\n\r\n" +
+                                            lastLine + "\r\n"},
+    };
+    const int before = Downloads();
+    for (const auto& c : cases) {
+        ChildResult r = RunBytora(c.args);
+        EXPECT_EQ(r.exitCode, 0u) << Narrow(c.args);
+        EXPECT_EQ(r.err, "") << Narrow(c.args);
+        EXPECT_EQ(r.out, Prelude + c.out) << Narrow(c.args);
+    }
+    EXPECT_EQ(Downloads(), before);
+}
+
+TEST(UrlDump, AddressesAndFilesDumpInTheOrderGiven) {
+    std::wstring dir = MakeTempDir();
+    WriteBytes(dir + L"\\local.bin", "local");
+    const std::wstring page = Url(L"http", "HTTP", L"/text.txt");
+    const std::wstring ftp = Url(L"ftp", "FTP", L"/sub/file.txt");
+    ChildResult r = RunBytora(L"/H " + ftp + L" \"" + dir + L"\\local.bin\" " + page + L" " + ftp);
+    RemoveTree(dir);
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_EQ(r.err, "");
+    size_t first = r.out.find("File " + Quoted(ftp));
+    size_t local = r.out.find("local.bin\xE2\x80\x9D :");
+    size_t second = r.out.find("File " + Quoted(page));
+    size_t third = r.out.find("File " + Quoted(ftp), first + 1);
+    EXPECT_LT(first, local);
+    EXPECT_LT(local, second);
+    EXPECT_LT(second, third);
+    EXPECT_NE(third, std::string::npos) << r.out;
+}
+
+TEST(UrlDump, FailuresAreReportedAndLeaveNoDownload) {
+    const std::wstring empty = Url(L"http", "HTTP", L"/empty");
+    const struct {
+        std::wstring url;
+        std::string error;  // the line under "Error fetching"; empty: no message
+        DWORD exitCode;
+    } cases[] = {
+        {Url(L"http", "HTTP", L"/missing"), "HTTP error 404:  Not found", 2},
+        {Url(L"HTTP", "HTTP", L"/500"), "HTTP error 500:  Internal error", 2},
+        {Url(L"http", "CLOSED", L"/"), LibraryText(ERROR_INTERNET_CANNOT_CONNECT), 2},
+        {L"http://nothing.invalid/", LibraryText(ERROR_INTERNET_NAME_NOT_RESOLVED), 2},
+        // The server closes after 1000 of the 100000 bytes it announced.
+        {Url(L"http", "HTTP", L"/cut"), LibraryText(ERROR_INTERNET_CONNECTION_ABORTED), 2},
+        {Url(L"https", "UNTRUSTED", L"/text.txt"), LibraryText(ERROR_INTERNET_INVALID_CA), 2},
+        {Url(L"ftp", "FTP", L"/sub/none.txt"), LibraryText(ERROR_INTERNET_EXTENDED_ERROR), 2},
+        {Url(L"gopher", "HTTP", L"/text.txt"), "Error -2", 2},
+        {empty, "", 0},
+    };
+    for (const auto& c : cases) {
+        const int before = Downloads();
+        ChildResult r = RunBytora(L"/HH " + c.url);
+        EXPECT_EQ(r.exitCode, c.exitCode) << Narrow(c.url);
+        if (c.error.empty()) {
+            EXPECT_EQ(r.err, "");
+            EXPECT_EQ(r.out, Prelude + "\r\nFile " + Quoted(c.url) + " is empty.\r\n");
+        } else {
+            EXPECT_EQ(r.err, Prefix + "Error fetching \"" + Narrow(c.url) + "\" :\r\n   " + c.error + "\r\n");
+            EXPECT_EQ(r.out, Prelude) << Narrow(c.url);
+        }
+        EXPECT_EQ(Downloads(), before) << Narrow(c.url);
+    }
+}
+
+// Raises Ctrl-C from another thread once the download has been running a while.
+struct LateBreak {
+    HANDLE thread = nullptr;
+    std::chrono::steady_clock::time_point raised;
+    LateBreak() { thread = CreateThread(nullptr, 0, &LateBreak::Run, this, 0, nullptr); }
+    static DWORD WINAPI Run(void* self) {
+        Sleep(400);
+        static_cast<LateBreak*>(self)->raised = std::chrono::steady_clock::now();
+        ConsoleCtrlHandler(CTRL_C_EVENT);
+        return 0;
+    }
+    ~LateBreak() {
+        WaitForSingleObject(thread, 10000);
+        CloseHandle(thread);
+    }
+};
+
+DumpSettings HexBytes() {
+    DumpSettings settings{};
+    settings.WordLen = 1;
+    settings.GroupWidth = 8;
+    settings.HexWidth = 16;
+    wcscpy(settings.LineEnding, L"\r\n");
+    return settings;
+}
+
+TEST(UrlDump, CtrlCStopsALongDownloadAndDeletesIt) {
+    const std::wstring slow = Url(L"http", "HTTP", L"/slow");  // 15 s unless stopped
+    const int before = Downloads();
+    {
+        DumpSettings settings = HexBytes();
+        LateBreak ctrlC;
+        Captured c = CaptureOutput([&] { return DumpInput(slow.c_str(), DF_SHOW_NAME, &settings); });
+        auto stopped = std::chrono::steady_clock::now();
+        WaitForSingleObject(ctrlC.thread, 10000);
+        EXPECT_EQ(c.result, -3);
+        EXPECT_EQ(c.err, L"");
+        EXPECT_EQ(c.outBytes, "");
+        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(stopped - ctrlC.raised).count(), 1000);
+    }
+    EXPECT_EQ(Downloads(), before);
+    // The break of an address stops the walk with -3, so the run ends with 3.
+    {
+        DumpSettings settings = HexBytes();
+        LateBreak ctrlC;
+        Captured c = CaptureOutput(
+            [&] { return FileHandler(slow.c_str(), 0, &settings, DumpInput, 0xEC00, 0x10, 0, nullptr, 0, -1); });
+        EXPECT_EQ(c.result, -3);
+        EXPECT_EQ(c.err, L"");
+    }
+    EXPECT_EQ(Downloads(), before);
+    BreakRequested = 0;
+}
+
+}  // namespace

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The address tests: starts the loopback servers (HTTP, HTTPS trusted and
+# untrusted, FTP; they make their own test authorities), runs the test
+# executable under Wine against them, then Ctrl-C during a download in a real
+# terminal, and stops the servers again.
+# Usage: run.sh path/to/test_url.exe [GoogleTest arguments]
+set -u
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+source "$ROOT/tools/buildenv.sh"
+EXE=$1
+shift
+PYTHON=/usr/bin/python3  # Debian's, with the FTP server module
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/bytora-url.XXXXXX")
+SERVER=""
+cleanup() {
+    if [ -n "$SERVER" ]; then
+        kill "$SERVER" 2>/dev/null
+        wait "$SERVER" 2>/dev/null
+    fi
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+trap "exit 1" INT TERM HUP
+
+mkdir -p "$WORK/ftp/sub"
+printf 'FTP file\r\n' >"$WORK/ftp/sub/file.txt"
+
+"$PYTHON" "$ROOT/tests/url/servers.py" "$WORK" >"$WORK/servers.log" 2>&1 &
+SERVER=$!
+# Two RSA keys each for two authorities take a moment.
+for ((i = 0; i < 200; i++)); do
+    [ -s "$WORK/ports" ] && break
+    kill -0 "$SERVER" 2>/dev/null || break
+    sleep 0.1
+done
+[ -s "$WORK/ports" ] || { cat "$WORK/servers.log" >&2; echo "url: the servers did not start" >&2; exit 1; }
+while IFS== read -r name port; do
+    export "BYTORA_TEST_${name}_PORT=$port"
+done <"$WORK/ports"
+# The test program reads it through the Z: drive, where Wine shows the root.
+CA=$WORK/trusted-ca.der
+export BYTORA_TEST_CA="Z:${CA//\//\\}"
+
+wine "$EXE" "$@"
+status=$?
+# Ctrl-C needs a real console: tmux gives one (skipped when only some
+# tests were asked for).
+if [ $# -eq 0 ]; then
+    bash "$ROOT/tests/url/ctrlc.sh" || status=1
+fi
+exit $status

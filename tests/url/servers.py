@@ -1,0 +1,220 @@
+"""Loopback servers for the address tests: HTTP, HTTPS with a certificate of
+a test authority (which the tests trust), HTTPS with one of an authority
+nobody trusts, and anonymous read-only FTP over WORK_DIR/ftp.
+
+Usage: servers.py WORK_DIR
+The authorities, certificates and revocation lists are made here with
+openssl: each server certificate names a revocation list on the HTTP server,
+so that the system's revocation check can succeed and only the trust in the
+authority decides. When every server listens, "WORK_DIR/ports" is written
+with one NAME=PORT line per server; the trusted authority is in
+WORK_DIR/trusted-ca.der. The servers stop on SIGTERM, when the parent process
+goes away, or after ten minutes at the latest.
+"""
+import http.server
+import logging
+import os
+import signal
+import socket
+import ssl
+import subprocess
+import sys
+import threading
+import time
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+WORK = sys.argv[1]
+LIFETIME = 600
+
+TEXT = "Grüße aus dem Netz: hex dump over HTTP.\r\n".encode("utf-8")
+
+
+def pattern(n):
+    """n bytes 00 01 .. FF 00 01 .. (the large body is sent from memory)."""
+    block = bytes(range(256)) * 4096
+    whole, rest = divmod(n, len(block))
+    return block * whole + block[:rest]
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def send_body(self, status, body, content_type="application/octet-stream"):
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def do_GET(self):
+        path = self.path.split("?")[0]
+        try:
+            if path == "/text.txt":
+                self.send_body(200, TEXT, "text/plain; charset=utf-8")
+            elif path == "/agent":
+                self.send_body(200, self.headers.get("User-Agent", "").encode("utf-8"), "text/plain")
+            elif path.endswith(".crl") and path[1:-4] in ("trusted", "untrusted"):
+                with open(os.path.join(WORK, path[1:]), "rb") as f:
+                    self.send_body(200, f.read(), "application/pkix-crl")
+            elif path == "/empty":
+                self.send_body(200, b"")
+            elif path == "/redirect":
+                self.send_response(302)
+                self.send_header("Location", "/text.txt")
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+            elif path == "/500":
+                self.send_body(500, b"broken\r\n", "text/plain")
+            elif path.startswith("/bytes/"):
+                # /bytes/N: N bytes of the pattern, written in large pieces.
+                n = int(path[len("/bytes/"):])
+                self.send_response(200)
+                self.send_header("Content-Type", "application/octet-stream")
+                self.send_header("Content-Length", str(n))
+                self.end_headers()
+                piece = memoryview(pattern(1 << 20))
+                left = n
+                while left > 0:
+                    step = min(left, len(piece))
+                    self.wfile.write(piece[:step])
+                    left -= step
+            elif path == "/cut":
+                # Announces 100000 bytes, sends 1000 and closes.
+                self.send_response(200)
+                self.send_header("Content-Length", "100000")
+                self.end_headers()
+                self.wfile.write(pattern(1000))
+                self.wfile.flush()
+                self.close_connection = True
+                self.connection.shutdown(socket.SHUT_RDWR)
+            elif path == "/slow":
+                # A long download: 1 KiB every 20 ms until the client leaves,
+                # or for 15 s at most (then it is cut short of its length).
+                self.send_response(200)
+                self.send_header("Content-Length", str(1 << 30))
+                self.end_headers()
+                piece = pattern(1024)
+                for _ in range(750):
+                    self.wfile.write(piece)
+                    self.wfile.flush()
+                    time.sleep(0.02)
+                self.close_connection = True
+                self.connection.shutdown(socket.SHUT_RDWR)
+            else:
+                self.send_body(404, b"not here\r\n", "text/plain")
+        except (ConnectionError, OSError):
+            self.close_connection = True
+
+
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    request_queue_size = 64
+
+
+def serve(server, certfile=None, keyfile=None):
+    if certfile:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(certfile, keyfile)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+CA_CONFIG = """[ca]
+default_ca = test
+[test]
+database = {dir}/{name}-index.txt
+crlnumber = {dir}/{name}-crlnumber
+default_md = sha256
+default_crl_days = 2
+"""
+
+
+def openssl(*args):
+    subprocess.run(["openssl", *args], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+
+
+def certificates(name, crl_url):
+    """NAME-ca.pem/.der (the authority), NAME-chain.pem and NAME.key (the server's), NAME.crl."""
+    base = os.path.join(WORK, name)
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+            "-subj", f"/CN=Bytora test authority ({name})", "-keyout", base + "-ca.key", "-out", base + "-ca.pem",
+            "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    openssl("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1",
+            "-keyout", base + ".key", "-out", base + ".csr")
+    with open(base + ".ext", "w") as f:
+        # The name is the common name alone: the system's check compares it
+        # with the address's host, and takes no IP entries of an alternative-name list.
+        f.write(f"extendedKeyUsage=serverAuth\ncrlDistributionPoints=URI:{crl_url}\n")
+    openssl("x509", "-req", "-in", base + ".csr", "-CA", base + "-ca.pem", "-CAkey", base + "-ca.key",
+            "-CAcreateserial", "-days", "2", "-extfile", base + ".ext", "-out", base + ".pem")
+    open(base + "-index.txt", "w").close()
+    with open(base + "-crlnumber", "w") as f:
+        f.write("01\n")
+    with open(base + "-ca.cnf", "w") as f:
+        f.write(CA_CONFIG.format(dir=WORK, name=name))
+    openssl("ca", "-config", base + "-ca.cnf", "-gencrl", "-keyfile", base + "-ca.key", "-cert", base + "-ca.pem",
+            "-out", base + "-crl.pem")
+    openssl("crl", "-in", base + "-crl.pem", "-outform", "DER", "-out", base + ".crl")
+    # The server sends its authority along, as servers do: the client then
+    # finds the issuer and only the trust in it decides.
+    with open(base + "-chain.pem", "w") as chain:
+        for part in (base + ".pem", base + "-ca.pem"):
+            with open(part) as f:
+                chain.write(f.read())
+    openssl("x509", "-in", base + "-ca.pem", "-outform", "DER", "-out", base + "-ca.der")
+
+
+def ftp_server():
+    authorizer = DummyAuthorizer()
+    authorizer.add_anonymous(os.path.join(WORK, "ftp"), perm="elr")
+    handler = type("Handler", (FTPHandler,), {"authorizer": authorizer, "permit_foreign_addresses": False})
+    server = FTPServer(("127.0.0.1", 0), handler)
+    threading.Thread(target=server.serve_forever, kwargs={"timeout": 0.2, "blocking": True}, daemon=True).start()
+    return server
+
+
+def main():
+    logging.getLogger("pyftpdlib").setLevel(logging.ERROR)
+    # The HTTP server first: its port goes into the certificates.
+    plain = Server(("127.0.0.1", 0), Handler)
+    port = plain.server_address[1]
+    for name in ("trusted", "untrusted"):
+        certificates(name, f"http://127.0.0.1:{port}/{name}.crl")
+    servers = {"HTTP": serve(plain)}
+    for key, name in (("HTTPS", "trusted"), ("UNTRUSTED", "untrusted")):
+        base = os.path.join(WORK, name)
+        servers[key] = serve(Server(("127.0.0.1", 0), Handler), base + "-chain.pem", base + ".key")
+    ftp = ftp_server()
+    ports = {name: s.server_address[1] for name, s in servers.items()}
+    ports["FTP"] = ftp.address[1]
+    # A port that was free a moment ago and that nobody listens on.
+    probe = socket.socket()
+    probe.bind(("127.0.0.1", 0))
+    ports["CLOSED"] = probe.getsockname()[1]
+    probe.close()
+
+    stop = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: stop.set())
+    signal.signal(signal.SIGINT, lambda *_: stop.set())
+    with open(os.path.join(WORK, "ports.tmp"), "w") as f:
+        for name, port in ports.items():
+            f.write(f"{name}={port}\n")
+    os.replace(os.path.join(WORK, "ports.tmp"), os.path.join(WORK, "ports"))
+
+    parent = os.getppid()
+    deadline = time.monotonic() + LIFETIME
+    while not stop.wait(0.5):
+        if os.getppid() != parent or time.monotonic() > deadline:
+            break
+    # The serving threads are daemons: leaving ends them with their sockets.
+
+
+if __name__ == "__main__":
+    main()

@@ -58,6 +58,86 @@ wchar_t* FullHexByteLine(const uint8_t* bytes, const DumpLayout* layout, uint64_
     return out;
 }
 
+// A byte's cell in octal, decimal or signed decimal: the text its format
+// gives ("%03o", "%3u", "%4d" of the signed byte), then blanks, eight units
+// as two 8-byte words, so that a full line is a run of stores as for hex.
+struct ByteCellTable {
+    uint64_t cells[3][256][2];  // [Format - 1][byte]
+    constexpr ByteCellTable() : cells() {
+        for (int format = 1; format <= 3; ++format) {
+            for (int b = 0; b < 256; ++b) {
+                wchar_t units[8] = {L' ', L' ', L' ', L' ', L' ', L' ', L' ', L' '};
+                if (format == 1) {
+                    for (int k = 2, v = b; k >= 0; --k, v >>= 3) units[k] = static_cast<wchar_t>(L'0' + (v & 7));
+                } else {
+                    const int value = format == 3 && b >= 0x80 ? b - 256 : b;
+                    int magnitude = value < 0 ? -value : value;
+                    int k = format == 3 ? 3 : 2;  // the last digit's column
+                    do {
+                        units[k--] = static_cast<wchar_t>(L'0' + magnitude % 10);
+                        magnitude /= 10;
+                    } while (magnitude);
+                    if (value < 0) units[k] = L'-';
+                }
+                for (int k = 0; k < 8; ++k)
+                    cells[format - 1][b][k / 4] |= uint64_t(uint16_t(units[k])) << (16 * (k % 4));
+            }
+        }
+    }
+};
+constexpr ByteCellTable ByteCells;
+
+// A full line of one-byte values in octal or decimal: as the hex line, with
+// the separator after Digits units.
+wchar_t* FullByteLine(const uint8_t* bytes, const DumpLayout* layout, uint64_t dashes, const wchar_t* separators,
+                      wchar_t* out) {
+    const uint64_t(*cells)[2] = ByteCells.cells[layout->Format - 1];
+    const uint32_t digits = layout->Digits;  // 3, or 4 for signed
+    const uint64_t dash = uint64_t(L'-' ^ L' ') << (16 * (digits % 4));
+    const uint64_t dashLow = digits < 4 ? dash : 0, dashHigh = digits < 4 ? 0 : dash;
+    const uint32_t hexWidth = layout->HexWidth;
+    const uint32_t groupWidth = layout->GroupWidth;
+    uint32_t inGroup = 0;
+    for (uint32_t i = 0; i < hexWidth; ++i) {
+        const uint64_t mask = i < 64 ? 0 - ((dashes >> i) & 1) : 0;
+        // Two separate words: one stored, patched and reloaded would wait
+        // for the store on every byte.
+        const uint64_t low = cells[bytes[i]][0] | (dashLow & mask), high = cells[bytes[i]][1] | (dashHigh & mask);
+        std::memcpy(out, &low, sizeof low);
+        std::memcpy(out + 4, &high, sizeof high);
+        if (separators) out[digits] = separators[i];
+        out += digits + 1;
+        // The cell's own blanks hold the group blank.
+        if (++inGroup == groupWidth) {
+            ++out;
+            inGroup = 0;
+        }
+    }
+    return out;
+}
+
+// A full line of hex words, each whole in the line: a word's digits are the
+// hex pairs of its bytes, most significant first, so no value is assembled.
+// The last pair's cell leaves the blanks that follow the value.
+wchar_t* FullHexWordLine(const uint8_t* bytes, const DumpLayout* layout, wchar_t* out) {
+    const uint64_t* cells = HexCells.cells[(layout->Flags & DF_UPPER_HEX) ? 1 : 0];
+    const uint32_t wordLen = layout->WordLen;
+    const uint32_t count = layout->HexWidth / wordLen;
+    const uint32_t groupWidth = layout->GroupWidth;
+    const bool bigEndian = (layout->Flags & DF_BIG_ENDIAN) != 0;
+    // Quadwords carry their group blank in the value format itself.
+    const uint32_t step = 2 * wordLen + (wordLen == 8 ? 2 : 1);
+    uint32_t covered = 0;
+    for (uint32_t k = 0; k < count; ++k, bytes += wordLen) {
+        for (uint32_t j = 0; j < wordLen; ++j)
+            std::memcpy(out + 2 * j, &cells[bytes[bigEndian ? j : wordLen - 1 - j]], sizeof(uint64_t));
+        out += step;
+        covered += wordLen;
+        if (wordLen < 8 && covered % groupWidth == 0) ++out;
+    }
+    return out;
+}
+
 // Eight-digit addresses, the usual field, as four digit pairs.
 wchar_t* LineAddress(uint64_t line, const DumpLayout* layout, wchar_t* out) {
     const bool upper = (layout->Flags & DF_UPPER_HEX) != 0;
@@ -150,12 +230,16 @@ size_t BuildDumpLine(InputSource* source, DumpLayout* layout, uint64_t line, wch
         *out++ = L' ';
     }
     const bool fullLine = line < layout->End && layout->End - line >= layout->HexWidth;
-    if (layout->WordLen == 1 && layout->Format == 0 && fullLine) {
+    if (layout->WordLen == 1 && fullLine) {
         uint64_t dashes = 0;
         wchar_t separators[MaxHexWidth];
         const bool walk = layout->Utf8Dashes && !Utf8DashBits(source, layout, line, layout->HexWidth, &dashes);
         if (walk) Utf8Separators(source, layout, line, layout->HexWidth, separators);
-        out = FullHexByteLine(source->Data + line, layout, dashes, walk ? separators : nullptr, out);
+        out = layout->Format == 0
+                  ? FullHexByteLine(source->Data + line, layout, dashes, walk ? separators : nullptr, out)
+                  : FullByteLine(source->Data + line, layout, dashes, walk ? separators : nullptr, out);
+    } else if (layout->Format == 0 && fullLine && layout->HexWidth % layout->WordLen == 0) {
+        out = FullHexWordLine(source->Data + line, layout, out);
     } else if (layout->WordLen == 1)
         out = ByteValues(source, layout, line, out);
     else

@@ -94,10 +94,17 @@ void Utf8Separators(const InputSource* source, DumpLayout* layout, uint64_t line
 
 namespace {
 
+// A 16-bit value in every lane, moved in from a register: the compiler's own
+// broadcast goes through a 2-byte store and a wider load, which waits for the
+// store to complete, once per use.
+inline __m128i Broadcast16(uint32_t value) {
+    return _mm_shuffle_epi32(_mm_cvtsi32_si128(static_cast<int>((value & 0xFFFF) * 0x10001u)), 0);
+}
+
 // Eight 16-bit lanes, yes where bit k of bits (k < 8) is set, else no.
 inline __m128i SelectByBits(uint64_t bits, __m128i yes, __m128i no) {
     const __m128i laneBits = _mm_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128);
-    const __m128i set = _mm_cmpeq_epi16(_mm_and_si128(_mm_set1_epi16(static_cast<short>(bits & 0xFF)), laneBits),
+    const __m128i set = _mm_cmpeq_epi16(_mm_and_si128(Broadcast16(static_cast<uint32_t>(bits & 0xFF)), laneBits),
                                         laneBits);
     return _mm_or_si128(_mm_and_si128(set, yes), _mm_andnot_si128(set, no));
 }
@@ -150,9 +157,10 @@ bool Utf8DashBits(const InputSource* source, DumpLayout* layout, uint64_t line, 
     // mask word, the byte walk must do it.
     const uint32_t span = count + 3;
     if (count < 13 || span > 64 || line + span > layout->End) return false;
-    const ByteClasses bytes = Classify(source->Data + line, span);
-    // Kept for the text field of the same line.
-    layout->Classes = bytes;
+    // Kept for the text field of the same line, field by field: a copy of
+    // the whole record would be read back in wider pieces than were stored.
+    ByteClasses& bytes = layout->Classes;
+    bytes = Classify(source->Data + line, span);
     layout->ClassesAt = source->Data + line;
     layout->ClassesSpan = span;
     // Dashes carried from the previous line fall on continuation bytes, and
@@ -313,7 +321,7 @@ void EightUtf8Columns(const uint8_t* data, uint64_t blank, uint32_t flags, wchar
     const __m128i is7F = _mm_cmpeq_epi16(ch, _mm_set1_epi16(0x7F));
     const __m128i c1Control = _mm_and_si128(_mm_cmpgt_epi16(ch, _mm_set1_epi16(0x7F)),
                                             _mm_cmplt_epi16(ch, _mm_set1_epi16(0xA0)));
-    const __m128i replace = _mm_set1_epi16(static_cast<short>(replacement));
+    const __m128i replace = Broadcast16(replacement);
     if (flags & DF_CONTROL_PICTURES) {
         ch = select(below20, _mm_add_epi16(ch, _mm_set1_epi16(0x2400)), ch);
         ch = select(is7F, _mm_set1_epi16(0x2421), ch);
@@ -338,8 +346,10 @@ bool QuickUtf8Line(InputSource* source, const DumpLayout* layout, uint64_t line,
     if (span < 16 || span > 64 || line + hexWidth > layout->End || line + span > source->Size) return false;
     const uint8_t* data = source->Data + line;
     // The dashes of the line may have classified these bytes already.
-    const ByteClasses bytes =
-        layout->ClassesAt == data && layout->ClassesSpan >= span ? layout->Classes : Classify(data, span);
+    ByteClasses own;
+    const bool known = layout->ClassesAt == data && layout->ClassesSpan >= span;
+    if (!known) own = Classify(data, span);
+    const ByteClasses& bytes = known ? layout->Classes : own;
     const uint32_t start = static_cast<uint32_t>(source->Position - line);
     // Columns from the decoder position on; those before it are blank.
     const uint64_t columns = ((uint64_t{1} << hexWidth) - 1) & ~((uint64_t{1} << start) - 1);

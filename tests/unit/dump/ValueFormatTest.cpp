@@ -113,6 +113,48 @@ TEST(ValueFormat, FullLinesOfHexBytesMatchPrintf) {
     }
 }
 
+// Full lines take table-driven forms for hex words and for bytes in every
+// base: each value area must read as the format strings and the group rule
+// give it, in both byte orders and cases, at widths that split into whole
+// words and at some that do not.
+TEST(ValueFormat, FullLinesOfEveryWordAndBaseMatchPrintf) {
+    std::mt19937 rng(11);
+    std::string data;
+    for (int i = 0; i < 512; ++i) data += static_cast<char>(i < 256 ? i : rng());
+    const uint32_t widths[] = {16, 24, 40, 80, 17};
+    for (uint32_t wordLen = 1; wordLen <= 8; ++wordLen) {
+        for (uint32_t format = 0; format <= 3; ++format) {
+            for (uint32_t flags : {0u, uint32_t{DF_BIG_ENDIAN}, uint32_t{DF_UPPER_HEX}}) {
+                for (uint32_t width : widths) {
+                    TestInput input(data);
+                    DumpSettings settings = TestSettings(width, wordLen, format);
+                    settings.GroupWidth = width % DefaultGroupWidth(wordLen) ? width : DefaultGroupWidth(wordLen);
+                    const auto lines = BuildLines(input, settings, flags | DF_NO_ADDRESS);
+                    for (size_t n = 0; n < lines.size(); ++n) {
+                        const uint64_t line = n * width;
+                        if (line + width > data.size()) break;  // the partial line has its own tests
+                        std::wstring expected;
+                        for (uint32_t at = 0; at < width; at += wordLen) {
+                            uint64_t value = 0;
+                            for (uint32_t i = 0; i < wordLen; ++i) {
+                                const uint64_t q = line + at + ((flags & DF_BIG_ENDIAN) ? i : wordLen - 1 - i);
+                                value = value << 8 | (q < data.size() ? static_cast<uint8_t>(data[q]) : 0);
+                            }
+                            expected += Expected(wordLen, format, value);
+                            if (wordLen < 8 && (at + wordLen) % settings.GroupWidth == 0) expected += L' ';
+                        }
+                        if (flags & DF_UPPER_HEX)
+                            for (wchar_t& c : expected) c = static_cast<wchar_t>(std::towupper(c));
+                        ASSERT_EQ(lines[n].substr(0, expected.size()), expected)
+                            << "WordLen " << wordLen << " Format " << format << " flags " << flags << " width "
+                            << width << " line " << n;
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST(ValueFormat, AddressMatchesItsFormatStringAtEveryWidth) {
     const uint64_t values[] = {0,           1,          0xFFFF,         0x10000,           0xFFFFFFFF,
                                0x100000000, 0xABCDEF12, 0x123456789ABC, 0x8000000000000000, UINT64_MAX};

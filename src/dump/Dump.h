@@ -1,7 +1,7 @@
 // Dump engine: dump lines, text field, header and totals of one input.
 #pragma once
 #include <cstdint>
-#include "command/Command.h"
+#include "settings/RunSettings.h"
 #include "input/Input.h"
 
 int DumpInput(const wchar_t* name, uint32_t flags, void* settings);  // settings: DumpSettings*

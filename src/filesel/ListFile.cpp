@@ -50,7 +50,10 @@ int ReadListFile(const wchar_t* listName, uint32_t callbackFlags, void* callback
 
     ListBuffers buffers;
     OpenList list;
-    if (!buffers.Line || OpenInput(&list.Source, listName, 0, GetOEMCP(), 0) != 0) {
+    // Supplementary characters decoded whole, or a name with one (an emoji)
+    // in a UTF-8 or UTF-32 list would turn into U+FFFD and never be found;
+    // ReadTextLine stores them as surrogate pairs.
+    if (!buffers.Line || OpenInput(&list.Source, listName, OPEN_SUPPLEMENTARY, GetOEMCP(), 0) != 0) {
         ReportError(L"Error opening list file \"%s\"\r\n", listName);
         return 2;
     }

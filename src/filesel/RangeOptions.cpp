@@ -167,10 +167,12 @@ void* PushNode(Range** ranges, size_t bytes, wchar_t type, const wchar_t* failur
     return node;
 }
 
-// Text variants keep their pattern inline, after the fixed fields.
+// Text variants keep their pattern inline, after the fixed fields. sizeof(T)
+// already holds pattern[1], the room for the terminator (offsetof is not
+// defined for these derived records).
 template <class T>
 T* PushTextNode(Range** ranges, wchar_t type, const wchar_t* pattern, size_t length, const wchar_t* failure) {
-    T* node = static_cast<T*>(PushNode(ranges, offsetof(T, pattern) + (length + 1) * sizeof(wchar_t), type, failure));
+    T* node = static_cast<T*>(PushNode(ranges, sizeof(T) + length * sizeof(wchar_t), type, failure));
     if (node) {
         std::memcpy(node->pattern, pattern, length * sizeof(wchar_t));
         node->pattern[length] = L'\0';

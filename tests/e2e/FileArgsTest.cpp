@@ -71,4 +71,41 @@ TEST(FileArgs, ReadsTheNamesOfAListFile) {
     EXPECT_EQ("Bytora plugin: File not found: " + Narrow(folder.TrueName()) + "\\missing.bin\r\n", r.err);
 }
 
+// Each ASCII character of text as a unit of `width` bytes, little-endian.
+std::string WideLe(const std::string& text, size_t width) {
+    std::string bytes;
+    for (char c : text) bytes += c + std::string(width - 1, '\0');
+    return bytes;
+}
+
+// A name beyond the Basic Multilingual Plane (U+1F600) must reach the file
+// whatever the list's encoding, not turn into U+FFFD and go missing.
+TEST(FileArgs, ListNamesOutsideTheBasicPlaneInEveryUnicodeEncoding) {
+    const struct {
+        const char* what;
+        std::string list;
+    } rows[] = {
+        {"UTF-8 without BOM", "smile-\xF0\x9F\x98\x80.bin\r\n"},
+        {"UTF-16LE with BOM",
+         "\xFF\xFE" + WideLe("smile-", 2) + std::string("\x3D\xD8\x00\xDE", 4) + WideLe(".bin\r\n", 2)},
+        {"UTF-32LE with BOM",
+         std::string("\xFF\xFE\0\0", 4) + WideLe("smile-", 4) + std::string("\x00\xF6\x01\x00", 4) +
+             WideLe(".bin\r\n", 4)},
+    };
+    // Standard input is an empty pipe, so its notice comes first; then
+    // "smile, you dump!", 16 bytes, one full line.
+    const std::string expected = "\r\nFile \xE2\x80\x9C-\xE2\x80\x9D is empty.\r\n"
+                                 "00000000  73 6d 69 6c 65 2c 20 79  6f 75 20 64 75 6d 70 21  smile, you dump!\r\n\r\n";
+    FileArgsFolder folder;
+    ASSERT_TRUE(WriteBytes(folder.path + L"\\smile-\U0001F600.bin", "smile, you dump!"));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(WriteBytes(folder.path + L"\\smile.lst", row.list));
+        ChildResult r = RunBytora(L"/N:B @smile.lst");
+        EXPECT_EQ(0u, r.exitCode);
+        EXPECT_EQ(expected, r.out);
+        EXPECT_EQ("", r.err);
+    }
+}
+
 }  // namespace

@@ -21,7 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
-#include <emmintrin.h>
+#include <immintrin.h>
 
 namespace host {
 namespace {
@@ -214,6 +214,55 @@ inline size_t PutBmpBlock(__m128i units, char* out) {
     return o;
 }
 
+// What the processor offers beyond SSE2, asked before the library's own
+// constructors may rely on it.
+bool CpuHas(const char* feature) {
+    __builtin_cpu_init();
+    return feature[0] == 'a' ? __builtin_cpu_supports("avx2") : __builtin_cpu_supports("ssse3");
+}
+const bool HaveSsse3 = CpuHas("ssse3");
+const bool HaveAvx2 = CpuHas("avx2");
+
+// Byte shuffles that gather the bytes in use of four 32-bit lanes of
+// BmpWords, one character after another; indexed by the lanes' "two bytes or
+// more" bits (low four) and "three bytes" bits (high four).
+struct PackTable {
+    uint8_t masks[256][16];
+    uint8_t lengths[256];
+    constexpr PackTable() : masks(), lengths() {
+        for (int index = 0; index < 256; ++index) {
+            int o = 0;
+            for (int k = 0; k < 16; ++k) masks[index][k] = 0x80;
+            for (int lane = 0; lane < 4; ++lane) {
+                const int n = 1 + ((index >> lane) & 1) + ((index >> (lane + 4)) & 1);
+                for (int b = 0; b < n && o < 16; ++b) masks[index][o++] = static_cast<uint8_t>(4 * lane + b);
+            }
+            lengths[index] = static_cast<uint8_t>(o);
+        }
+    }
+};
+constexpr PackTable Packs;
+
+// PutBmpBlock with SSSE3: each half's bytes gathered by one shuffle instead
+// of eight stores one after the other. Needs 28 bytes of room.
+__attribute__((target("ssse3"), noinline)) size_t PutBmpBlockSsse3(__m128i units, char* out) {
+    const __m128i zero = _mm_setzero_si128();
+    size_t o = 0;
+    const __m128i halves[2] = {_mm_unpacklo_epi16(units, zero), _mm_unpackhi_epi16(units, zero)};
+    for (const __m128i half : halves) {
+        __m128i lengths;
+        const __m128i words = BmpWords(half, &lengths);
+        const __m128i isTwo = _mm_cmpgt_epi32(half, _mm_set1_epi32(0x7F));
+        const __m128i isThree = _mm_cmpgt_epi32(half, _mm_set1_epi32(0x7FF));
+        const unsigned index = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(isTwo))) |
+                               static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(isThree))) << 4;
+        const __m128i mask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Packs.masks[index]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), _mm_shuffle_epi8(words, mask));
+        o += Packs.lengths[index];
+    }
+    return o;
+}
+
 // UTF-8 by hand: the system conversion costs more per dump line than building
 // the line. Eight units at a time while there is room for the most they can
 // need: a block of ASCII (the address and values of a dump line) is narrowed
@@ -229,16 +278,30 @@ size_t EncodeUtf8(const wchar_t* text, size_t length, char* out, size_t capacity
     const __m128i surrogateMask = _mm_set1_epi16(static_cast<short>(0xF800));
     const __m128i surrogateBits = _mm_set1_epi16(static_cast<short>(0xD800));
     size_t i = 0, o = 0;
+    auto ascii = [&](__m128i units) {
+        return _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, notAscii), zero)) == 0xFFFF;
+    };
     while (length - i >= 8 && capacity - o >= BlockRoom) {
         const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, notAscii), zero)) == 0xFFFF) {
+        if (ascii(units)) {
+            // Two blocks of ASCII at once while they last (the address and
+            // values of a dump line), else this one.
+            if (length - i >= 16 && capacity - o >= BlockRoom + 8) {
+                const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 8));
+                if (ascii(next)) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), _mm_packus_epi16(units, next));
+                    i += 16;
+                    o += 16;
+                    continue;
+                }
+            }
             _mm_storel_epi64(reinterpret_cast<__m128i*>(out + o), _mm_packus_epi16(units, units));
             i += 8;
             o += 8;
             continue;
         }
         if (!_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, surrogateMask), surrogateBits))) {
-            o += PutBmpBlock(units, out + o);
+            o += HaveSsse3 ? PutBmpBlockSsse3(units, out + o) : PutBmpBlock(units, out + o);
             i += 8;
             continue;
         }
@@ -628,44 +691,83 @@ size_t WideLength(const wchar_t* text) {
     return static_cast<size_t>(block + __builtin_ctz(zeros) - reinterpret_cast<const char*>(text)) / 2;
 }
 
-constexpr uintptr_t PageSize = 4096;  // the smallest page on x86-64
+// Copies the text at text (2-byte aligned) to to, measuring it on the way,
+// and returns its length, or SIZE_MAX when it has more than room - 8 units
+// (then what was stored does not count). Loads are aligned, so none reaches
+// into a page the text does not touch; stores are whole blocks and may run up
+// to 8 units past the text's end, hence the slack in room.
+size_t CopyMeasuredSse2(wchar_t* to, const wchar_t* text, size_t room) {
+    const __m128i zero = _mm_setzero_si128();
+    const uintptr_t address = reinterpret_cast<uintptr_t>(text);
+    const char* block = reinterpret_cast<const char*>(address & ~uintptr_t{15});
+    const unsigned skip = static_cast<unsigned>(address & 15);
+    unsigned zeros = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(block)), zero)));
+    zeros &= 0xFFFFu << skip;
+    if (zeros) {
+        const size_t length = (__builtin_ctz(zeros) - skip) / 2;
+        memcpy(to, text, length * sizeof(wchar_t));
+        return length;
+    }
+    // The text goes on into the next block, so that block can be read and
+    // the 16 bytes from the text's start with it.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_loadu_si128(reinterpret_cast<const __m128i*>(text)));
+    for (size_t done = (16 - skip) / 2; done + 8 <= room - 8; done += 8) {
+        block += 16;
+        const __m128i units = _mm_load_si128(reinterpret_cast<const __m128i*>(block));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + done), units);
+        zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, zero)));
+        if (zeros) return done + __builtin_ctz(zeros) / 2;
+    }
+    return SIZE_MAX;
+}
+
+// The same in 32-byte blocks, for processors that have them.
+__attribute__((target("avx2"))) size_t CopyMeasuredAvx2(wchar_t* to, const wchar_t* text, size_t room) {
+    const __m256i zero = _mm256_setzero_si256();
+    const uintptr_t address = reinterpret_cast<uintptr_t>(text);
+    const char* block = reinterpret_cast<const char*>(address & ~uintptr_t{31});
+    const unsigned skip = static_cast<unsigned>(address & 31);
+    unsigned zeros = static_cast<unsigned>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_load_si256(reinterpret_cast<const __m256i*>(block)), zero)));
+    zeros &= 0xFFFFFFFFu << skip;
+    if (zeros) {
+        const size_t length = (__builtin_ctz(zeros) - skip) / 2;
+        memcpy(to, text, length * sizeof(wchar_t));
+        return length;
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text)));
+    for (size_t done = (32 - skip) / 2; done + 16 <= room - 16; done += 16) {
+        block += 32;
+        const __m256i units = _mm256_load_si256(reinterpret_cast<const __m256i*>(block));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + done), units);
+        zeros = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi16(units, zero)));
+        if (zeros) return done + __builtin_ctz(zeros) / 2;
+    }
+    return SIZE_MAX;
+}
+
 
 // The usual call by far: more text for redirected standard output while its
 // chunk is open in the known mode. Everything WriteText would check was
 // settled when the chunk was opened, and per dump line (twice, with the line
 // ending) those checks cost about as much as the copy. The text is measured
-// while it is copied, 8 units at a time; units copied past its end are not
-// counted. False, with nothing counted, when WriteText must decide.
+// while it is copied. False, with nothing counted, when WriteText must decide.
 bool AppendToOpenChunk(HANDLE out, const wchar_t* text) {
     Chunk& c = Filling();
     if (out != LastStdout || c.units == 0 || c.handle != out || !ModeKnown || c.mode != KnownMode || Failure())
         return false;
-    const uintptr_t address = reinterpret_cast<uintptr_t>(text);
-    if ((address & 1) || !text[0]) return false;
+    if ((reinterpret_cast<uintptr_t>(text) & 1) || !text[0]) return false;
     if (c.mode != OutputMode::Unicode && IsHighSurrogate(c.text[c.units - 1]) && IsLowSurrogate(text[0]))
         return false;
-    wchar_t* to = c.text + c.units;
+    // Blocks are stored whole: the last may reach 16 units past the text.
     const size_t room = ChunkUnits - c.units;
-    const __m128i zero = _mm_setzero_si128();
-    for (size_t i = 0; i + 8 <= room; i += 8) {
-        // A load reaching into the next page could fault there: the rest is
-        // measured with aligned loads, which never cross a page.
-        if (((address + 2 * i) & (PageSize - 1)) > PageSize - 16) {
-            const size_t length = i + WideLength(text + i);
-            if (length > room) return false;
-            memcpy(to + i, text + i, (length - i) * sizeof(wchar_t));
-            c.units += length;
-            return true;
-        }
-        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), units);
-        const unsigned zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, zero)));
-        if (zeros) {
-            c.units += i + __builtin_ctz(zeros) / 2;
-            return true;
-        }
-    }
-    return false;
+    if (room < 32) return false;
+    const size_t length = HaveAvx2 ? CopyMeasuredAvx2(c.text + c.units, text, room)
+                                   : CopyMeasuredSse2(c.text + c.units, text, room);
+    if (length == SIZE_MAX) return false;
+    c.units += length;
+    return true;
 }
 
 int WriteFormatted(HANDLE h, const wchar_t* format, va_list args) {

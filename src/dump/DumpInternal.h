@@ -60,6 +60,10 @@ wchar_t* EmitValue(wchar_t* out, const DumpLayout* layout, uint64_t value);
 // The address field: at least width lower- or upper-case hex digits.
 wchar_t* EmitAddress(wchar_t* out, uint64_t value, unsigned width, bool upper);
 
+// Whether the processor's byte shuffle (SSSE3) builds hex lines; tests clear
+// it to compare the forms without it.
+extern bool DumpUseSsse3;
+
 // ---- Layout -----------------------------------------------------------------
 uint32_t DefaultGroupWidth(uint32_t wordLen);
 // Bytes per line that fit the console (the rule used when HexWidth is 0).

@@ -220,8 +220,8 @@ bool CpuHas(const char* feature) {
     __builtin_cpu_init();
     return feature[0] == 'a' ? __builtin_cpu_supports("avx2") : __builtin_cpu_supports("ssse3");
 }
-const bool HaveSsse3 = CpuHas("ssse3");
-const bool HaveAvx2 = CpuHas("avx2");
+bool HaveSsse3 = CpuHas("ssse3");
+bool HaveAvx2 = CpuHas("avx2");
 
 // Byte shuffles that gather the bytes in use of four 32-bit lanes of
 // BmpWords, one character after another; indexed by the lanes' "two bytes or
@@ -879,6 +879,12 @@ int QPutc(HANDLE handle, wchar_t ch) {
 
 int QueryUnicodeOutput(void) {
     return host::CurrentOutputMode() == host::OutputMode::Unicode ? 1 : 0;
+}
+
+int HostLimitSimd(int sse2Only) {
+    host::HaveSsse3 = !sse2Only && host::CpuHas("ssse3");
+    host::HaveAvx2 = !sse2Only && host::CpuHas("avx2");
+    return 0;
 }
 
 int HostFlush(void) {

@@ -88,6 +88,7 @@ TEST(FastPath, DashesByMasksMatchTheByteWalk) {
 // groupings that take each form (whole groups of eight, others, lines the dash
 // masks cannot cover, the partial last line).
 TEST(FastPath, HexCellsWithDashesMatchTheByteWalk) {
+    const bool detected = DumpUseSsse3;
     std::mt19937 rng(5);
     const struct {
         uint32_t width, group;
@@ -95,7 +96,10 @@ TEST(FastPath, HexCellsWithDashesMatchTheByteWalk) {
     for (int round = 0; round < 40; ++round) {
         const std::string bytes = RandomUtf8(rng, 300 + rng() % 200, round % 2 == 0);
         for (const auto& shape : shapes) {
-            for (uint32_t flags : {0u, uint32_t{DF_UPPER_HEX}}) {
+            // The top bit (no flag of the dump) asks for the form without the byte shuffle.
+            for (uint32_t flags : {0u, uint32_t{DF_UPPER_HEX}, 0x80000000u, DF_UPPER_HEX | 0x80000000u}) {
+                DumpUseSsse3 = detected && !(flags & 0x80000000u);
+                flags &= ~0x80000000u;
                 const char* digits = (flags & DF_UPPER_HEX) ? "0123456789ABCDEF" : "0123456789abcdef";
                 TestInput input(bytes, Utf8);
                 DumpSettings settings = TestSettings(shape.width);
@@ -131,6 +135,7 @@ TEST(FastPath, HexCellsWithDashesMatchTheByteWalk) {
             }
         }
     }
+    DumpUseSsse3 = detected;
 }
 
 TEST(FastPath, QuickUtf8TextMatchesNextChar) {

@@ -97,7 +97,11 @@ TEST(ValueFormat, FullLinesOfHexBytesMatchPrintf) {
     // Full lines take their own path through a table of digit cells.
     std::string data;
     for (int b = 0; b < 256; ++b) data += static_cast<char>(b);
-    for (uint32_t flags : {0u, uint32_t(DF_UPPER_HEX)}) {
+    const bool detected = DumpUseSsse3;
+    for (uint32_t flags : {0u, uint32_t(DF_UPPER_HEX), 0u | 0x80000000u, DF_UPPER_HEX | 0x80000000u}) {
+        // The top bit (no flag of the dump) asks for the form without the byte shuffle.
+        DumpUseSsse3 = detected && !(flags & 0x80000000u);
+        flags &= ~0x80000000u;
         TestInput input(data);
         const auto lines = BuildLines(input, TestSettings(), flags | DF_NO_TEXT);
         ASSERT_EQ(lines.size(), 16u);
@@ -111,6 +115,7 @@ TEST(ValueFormat, FullLinesOfHexBytesMatchPrintf) {
             EXPECT_EQ(lines[k], expected);
         }
     }
+    DumpUseSsse3 = detected;
 }
 
 // Full lines take table-driven forms for hex words and for bytes in every

@@ -290,25 +290,9 @@ uint32_t QuickUtf8Columns(InputSource* source, const DumpLayout* layout, uint64_
     return i < hexWidth ? i : hexWidth;
 }
 
-// Eight columns of a checked UTF-8 line, side by side in 16-bit lanes: the
-// character each byte starts (as one, two or three bytes), the byte-order
-// mark and control-character mapping of MapControl, and a blank where bit k
-// of blank is set. Reads the eight bytes at data and two more.
-void EightUtf8Columns(const uint8_t* data, uint64_t blank, uint32_t flags, wchar_t replacement, wchar_t* out) {
-    const __m128i zero = _mm_setzero_si128();
-    auto units = [&](int offset) {
-        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(data + offset)), zero);
-    };
-    const __m128i b0 = units(0), b1 = units(1), b2 = units(2);
-    const __m128i low6 = _mm_set1_epi16(0x3F);
-    const __m128i t1 = _mm_and_si128(b1, low6), t2 = _mm_and_si128(b2, low6);
-    const __m128i v2 = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(b0, _mm_set1_epi16(0x1F)), 6), t1);
-    const __m128i v3 = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(b0, 12), _mm_slli_epi16(t1, 6)), t2);
-    const __m128i isTwo = _mm_cmpgt_epi16(b0, _mm_set1_epi16(0xBF));
-    const __m128i isThree = _mm_cmpgt_epi16(b0, _mm_set1_epi16(0xDF));
-    const __m128i onlyTwo = _mm_andnot_si128(isThree, isTwo);
-    __m128i ch = _mm_or_si128(_mm_or_si128(_mm_andnot_si128(isTwo, b0), _mm_and_si128(onlyTwo, v2)),
-                              _mm_and_si128(isThree, v3));
+// Eight characters side by side as MapControl shows them, with the
+// byte-order mark's sign where DF_DUMP_BOM asks for it.
+inline __m128i MapEightCharacters(__m128i ch, uint32_t flags, wchar_t replacement) {
     auto select = [](__m128i mask, __m128i yes, __m128i no) {
         return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
     };
@@ -329,6 +313,29 @@ void EightUtf8Columns(const uint8_t* data, uint64_t blank, uint32_t flags, wchar
     } else {
         ch = select(_mm_or_si128(_mm_or_si128(below20, is7F), c1Control), replace, ch);
     }
+    return ch;
+}
+
+// Eight columns of a checked UTF-8 line, side by side in 16-bit lanes: the
+// character each byte starts (as one, two or three bytes), the byte-order
+// mark and control-character mapping of MapControl, and a blank where bit k
+// of blank is set. Reads the eight bytes at data and two more.
+void EightUtf8Columns(const uint8_t* data, uint64_t blank, uint32_t flags, wchar_t replacement, wchar_t* out) {
+    const __m128i zero = _mm_setzero_si128();
+    auto units = [&](int offset) {
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(data + offset)), zero);
+    };
+    const __m128i b0 = units(0), b1 = units(1), b2 = units(2);
+    const __m128i low6 = _mm_set1_epi16(0x3F);
+    const __m128i t1 = _mm_and_si128(b1, low6), t2 = _mm_and_si128(b2, low6);
+    const __m128i v2 = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(b0, _mm_set1_epi16(0x1F)), 6), t1);
+    const __m128i v3 = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(b0, 12), _mm_slli_epi16(t1, 6)), t2);
+    const __m128i isTwo = _mm_cmpgt_epi16(b0, _mm_set1_epi16(0xBF));
+    const __m128i isThree = _mm_cmpgt_epi16(b0, _mm_set1_epi16(0xDF));
+    const __m128i onlyTwo = _mm_andnot_si128(isThree, isTwo);
+    __m128i ch = _mm_or_si128(_mm_or_si128(_mm_andnot_si128(isTwo, b0), _mm_and_si128(onlyTwo, v2)),
+                              _mm_and_si128(isThree, v3));
+    ch = MapEightCharacters(ch, flags, replacement);
     ch = SelectByBits(blank, _mm_set1_epi16(L' '), ch);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), ch);
 }
@@ -383,17 +390,58 @@ bool QuickUtf8Line(InputSource* source, const DumpLayout* layout, uint64_t line,
     return true;
 }
 
+// A whole UTF-16 line whose first character starts the line and whose units
+// are all characters of their own (no surrogates, paired or not): each shown
+// in the column of its first byte, a blank in the column of its second, as
+// the character-by-character walk writes them. Returns false, with out not
+// moved, when the line does not qualify; what it wrote there is scratch.
+bool QuickUtf16Line(InputSource* source, const DumpLayout* layout, uint64_t line, wchar_t*& out) {
+    const uint32_t hexWidth = layout->HexWidth;
+    if (source->Position != line || (hexWidth & 1) || line + hexWidth > layout->End) return false;
+    const uint8_t* data = source->Data + line;
+    const bool bigEndian = source->Encoding == Utf16Be;
+    const uint32_t flags = layout->Flags;
+    const wchar_t replacement = layout->Replacement;
+    const uint32_t units = hexWidth / 2;
+    const __m128i blanks = _mm_set1_epi16(L' ');
+    uint32_t k = 0;
+    for (; k + 8 <= units; k += 8) {
+        __m128i ch = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 2 * k));
+        if (bigEndian) ch = _mm_or_si128(_mm_slli_epi16(ch, 8), _mm_srli_epi16(ch, 8));
+        const __m128i surrogate = _mm_cmpeq_epi16(_mm_and_si128(ch, _mm_set1_epi16(static_cast<short>(0xF800))),
+                                                  _mm_set1_epi16(static_cast<short>(0xD800)));
+        if (_mm_movemask_epi8(surrogate)) return false;
+        ch = MapEightCharacters(ch, flags, replacement);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * k), _mm_unpacklo_epi16(ch, blanks));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * k + 8), _mm_unpackhi_epi16(ch, blanks));
+    }
+    for (; k < units; ++k) {
+        const uint8_t* at = data + 2 * k;
+        int ch = bigEndian ? at[0] << 8 | at[1] : at[1] << 8 | at[0];
+        if ((ch & 0xF800) == 0xD800) return false;
+        if (ch == 0xFEFF && (flags & DF_DUMP_BOM)) ch = 0xA4;
+        out[2 * k] = static_cast<wchar_t>(MapControl(ch, flags, replacement));
+        out[2 * k + 1] = L' ';
+    }
+    out += hexWidth;
+    source->Position = line + hexWidth;
+    return true;
+}
+
 }  // namespace
 
 size_t AppendDecodedText(InputSource* source, DumpLayout* layout, uint64_t line, wchar_t* buffer, size_t column,
-                         bool quickUtf8) {
+                         bool quick) {
     wchar_t* out = buffer + column;
     const uint64_t end = layout->End;
     const uint32_t hexWidth = layout->HexWidth;
     const uint32_t flags = layout->Flags;
     uint32_t first = 0;
     // The quick columns read up to two bytes past a character's first byte.
-    if (quickUtf8 && source->Encoding == Utf8 && source->Position >= line &&
+    if (quick && (source->Encoding == Utf16Le || source->Encoding == Utf16Be) &&
+        QuickUtf16Line(source, layout, line, out))
+        return static_cast<size_t>(out - buffer);
+    if (quick && source->Encoding == Utf8 && source->Position >= line &&
         source->Position - line <= hexWidth && line + hexWidth + 2 < source->Size) {
         if (QuickUtf8Line(source, layout, line, out)) return static_cast<size_t>(out - buffer);
         first = QuickUtf8Columns(source, layout, line, out);

@@ -22,6 +22,7 @@
 #include <cstring>
 #include <cwchar>
 #include <immintrin.h>
+#include <winternl.h>
 
 namespace host {
 namespace {
@@ -212,6 +213,28 @@ inline size_t PutBmpBlock(__m128i units, char* out) {
         o += (lengths >> (8 * k)) & 0xFF;
     }
     return o;
+}
+
+// Where the process keeps its standard output handle, the field GetStdHandle
+// reads and SetStdHandle writes: QPuts runs twice per dump line, and the four
+// dependent loads of the call cost as much as a short copy. Used only when
+// it agrees with GetStdHandle at start-up.
+HANDLE* FindStandardOutputSlot() {
+    const auto* peb = reinterpret_cast<const char*>(NtCurrentTeb()->ProcessEnvironmentBlock);
+    if (!peb) return nullptr;
+    auto* parameters = *reinterpret_cast<char* const*>(peb + offsetof(PEB, ProcessParameters));
+    if (!parameters) return nullptr;
+    // The handles follow the console fields: input, output, error.
+    HANDLE* slot = reinterpret_cast<HANDLE*>(parameters + 0x28);
+    return *slot == GetStdHandle(STD_OUTPUT_HANDLE) &&
+                   reinterpret_cast<HANDLE*>(parameters + 0x30)[0] == GetStdHandle(STD_ERROR_HANDLE)
+               ? slot
+               : nullptr;
+}
+HANDLE* const StandardOutputSlot = FindStandardOutputSlot();
+
+HANDLE StandardOutput() {
+    return StandardOutputSlot ? *static_cast<HANDLE volatile*>(StandardOutputSlot) : GetStdHandle(STD_OUTPUT_HANDLE);
 }
 
 // What the processor offers beyond SSE2, asked before the library's own
@@ -691,6 +714,13 @@ size_t WideLength(const wchar_t* text) {
     return static_cast<size_t>(block + __builtin_ctz(zeros) - reinterpret_cast<const char*>(text)) / 2;
 }
 
+// A text of a few units (a line ending, most often): a loop costs less
+// than a call to the library's copy.
+inline size_t CopyShort(wchar_t* to, const wchar_t* text, size_t length) {
+    for (size_t k = 0; k < length; ++k) to[k] = text[k];
+    return length;
+}
+
 // Copies the text at text (2-byte aligned) to to, measuring it on the way,
 // and returns its length, or SIZE_MAX when it has more than room - 8 units
 // (then what was stored does not count). Loads are aligned, so none reaches
@@ -704,11 +734,7 @@ size_t CopyMeasuredSse2(wchar_t* to, const wchar_t* text, size_t room) {
     unsigned zeros = static_cast<unsigned>(
         _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(block)), zero)));
     zeros &= 0xFFFFu << skip;
-    if (zeros) {
-        const size_t length = (__builtin_ctz(zeros) - skip) / 2;
-        memcpy(to, text, length * sizeof(wchar_t));
-        return length;
-    }
+    if (zeros) return CopyShort(to, text, (__builtin_ctz(zeros) - skip) / 2);
     // The text goes on into the next block, so that block can be read and
     // the 16 bytes from the text's start with it.
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_loadu_si128(reinterpret_cast<const __m128i*>(text)));
@@ -731,11 +757,7 @@ __attribute__((target("avx2"))) size_t CopyMeasuredAvx2(wchar_t* to, const wchar
     unsigned zeros = static_cast<unsigned>(
         _mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_load_si256(reinterpret_cast<const __m256i*>(block)), zero)));
     zeros &= 0xFFFFFFFFu << skip;
-    if (zeros) {
-        const size_t length = (__builtin_ctz(zeros) - skip) / 2;
-        memcpy(to, text, length * sizeof(wchar_t));
-        return length;
-    }
+    if (zeros) return CopyShort(to, text, (__builtin_ctz(zeros) - skip) / 2);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text)));
     for (size_t done = (32 - skip) / 2; done + 16 <= room - 16; done += 16) {
         block += 32;
@@ -758,7 +780,9 @@ bool AppendToOpenChunk(HANDLE out, const wchar_t* text) {
     if (out != LastStdout || c.units == 0 || c.handle != out || !ModeKnown || c.mode != KnownMode || Failure())
         return false;
     if ((reinterpret_cast<uintptr_t>(text) & 1) || !text[0]) return false;
-    if (c.mode != OutputMode::Unicode && IsHighSurrogate(c.text[c.units - 1]) && IsLowSurrogate(text[0]))
+    // The chunk's last unit only when it matters: it was stored moments ago
+    // in a wider piece than this load, which would wait for the store.
+    if (IsLowSurrogate(text[0]) && c.mode != OutputMode::Unicode && IsHighSurrogate(c.text[c.units - 1]))
         return false;
     // Blocks are stored whole: the last may reach 16 units past the text.
     const size_t room = ChunkUnits - c.units;
@@ -868,7 +892,7 @@ int Qprintf(HANDLE handle, const wchar_t* format, ...) {
 
 int QPuts(const wchar_t* text) {
     if (!text) return -1;
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE out = host::StandardOutput();
     if (host::AppendToOpenChunk(out, text)) return 0;
     return host::WriteText(out, out, text, host::WideLength(text)) < 0 ? -1 : 0;
 }

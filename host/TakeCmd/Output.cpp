@@ -436,11 +436,18 @@ constexpr size_t SliceUnits = 64 * 1024;
 constexpr size_t SliceBytes = SliceUnits * 4 + 32;  // the most any mode needs, with EncodeUtf8's block room
 constexpr int SpinLimit = 2000;
 
+// The most bytes a chunk can take in any mode: three per unit in UTF-8.
+constexpr size_t ChunkBytes = ChunkUnits * 3 + 32;
+
 struct Chunk {
     HANDLE handle;
     OutputMode mode;
     size_t units;
+    // The bytes of the whole chunk when the caller encoded it (see EndChunk),
+    // else 0 and the writer encodes it slice by slice.
+    size_t encoded;
     wchar_t text[ChunkUnits];
+    char bytes[ChunkBytes];
 };
 Chunk Slots[SlotCount];
 
@@ -533,12 +540,19 @@ DWORD WriteSlice(const Chunk& c, size_t from, size_t n, char* bytes) {
 // Writes the chunk from unit from on, on the calling thread. After a failure
 // the rest is dropped: the output already has a hole, and the error tells.
 void WriteChunk(Chunk& c, size_t from) {
-    while (from < c.units && !Failure()) {
-        const size_t n = SliceLength(c, from);
-        if (const DWORD error = WriteSlice(c, from, n, CallerBytes)) NoteFailure(error);
-        from += n;
+    if (c.encoded) {
+        // Encoded as a whole, it is claimed as a whole: from is 0 or the end.
+        if (from == 0 && !Failure())
+            if (const DWORD error = WriteAll(c.handle, c.bytes, c.encoded)) NoteFailure(error);
+    } else {
+        while (from < c.units && !Failure()) {
+            const size_t n = SliceLength(c, from);
+            if (const DWORD error = WriteSlice(c, from, n, CallerBytes)) NoteFailure(error);
+            from += n;
+        }
     }
     c.units = 0;
+    c.encoded = 0;
 }
 
 // False once the writer has been taken over.
@@ -552,7 +566,15 @@ DWORD WINAPI WriterMain(void*) {
         Chunk& c = Slots[chunk % SlotCount];
         // After a failed write the chunks are only counted off, so that the
         // caller, which learns of the failure at its next call, never waits.
-        for (size_t from = 0; from < c.units;) {
+        // A chunk the caller encoded is one slice.
+        if (c.encoded) {
+            const bool failed = Failure() != 0;
+            if (!ClaimNext(Claim(chunk, 0), Claim(chunk, c.units))) return 0;
+            if (!failed)
+                if (const DWORD error = WriteAll(c.handle, c.bytes, c.encoded)) NoteFailure(error);
+            __atomic_store_n(&Finished, Claim(chunk, c.units), __ATOMIC_SEQ_CST);
+        }
+        for (size_t from = c.encoded ? c.units : 0; from < c.units;) {
             const size_t n = SliceLength(c, from);
             const void* data = nullptr;
             const bool failed = Failure() != 0;
@@ -568,6 +590,7 @@ DWORD WINAPI WriterMain(void*) {
         if (!ClaimNext(Claim(chunk, c.units), Claim(chunk + 1, 0))) return 0;
         __atomic_store_n(&Finished, Claim(chunk + 1, 0), __ATOMIC_SEQ_CST);
         c.units = 0;
+        c.encoded = 0;
         __atomic_store_n(&Done, chunk + 1, __ATOMIC_SEQ_CST);
         Wake(&CallerWaiting, RoomEvent);
     }
@@ -621,6 +644,13 @@ void EndChunk() {
         WriteChunk(c, 0);
         return;
     }
+    // With every other slot still pending the caller would only wait for the
+    // writer: it encodes this chunk itself meanwhile, and the writer just
+    // writes it. Encoding is most of the writer's work, so the two share it
+    // whenever the writer is the slower. (0 when it cannot be encoded: then
+    // the writer tries and reports it.)
+    if (c.mode != OutputMode::Unicode && Submitted + 1 - Load(Done) >= SlotCount)
+        c.encoded = Encode(c.mode, c.text, c.units, c.bytes, ChunkBytes);
     __atomic_store_n(&Submitted, Submitted + 1, __ATOMIC_SEQ_CST);
     Wake(&WriterWaiting, WorkEvent);
     // The next slot must be free before it is filled.

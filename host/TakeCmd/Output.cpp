@@ -633,7 +633,10 @@ void TakeOver() {
     __atomic_store_n(&Done, submitted, __ATOMIC_SEQ_CST);
 }
 
-Chunk& Filling() { return Slots[Submitted % SlotCount]; }
+// The slot being filled, Slots[Submitted % SlotCount], kept as a pointer: it
+// is asked for twice per dump line.
+Chunk* FillingSlot = &Slots[0];
+Chunk& Filling() { return *FillingSlot; }
 
 // Ends the chunk being filled: hands it to the writer, starting the writer
 // when the chunk is well filled, or else writes it here.
@@ -652,6 +655,7 @@ void EndChunk() {
     if (c.mode != OutputMode::Unicode && Submitted + 1 - Load(Done) >= SlotCount)
         c.encoded = Encode(c.mode, c.text, c.units, c.bytes, ChunkBytes);
     __atomic_store_n(&Submitted, Submitted + 1, __ATOMIC_SEQ_CST);
+    FillingSlot = &Slots[Submitted % SlotCount];
     Wake(&WriterWaiting, WorkEvent);
     // The next slot must be free before it is filled.
     if (!Await([] { return Load(Submitted) - Load(Done) < SlotCount; }, &CallerWaiting, RoomEvent, Writer))

@@ -21,7 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
-#include <immintrin.h>
+#include <tmmintrin.h>
 #include <winternl.h>
 
 namespace host {
@@ -237,14 +237,13 @@ HANDLE StandardOutput() {
     return StandardOutputSlot ? *static_cast<HANDLE volatile*>(StandardOutputSlot) : GetStdHandle(STD_OUTPUT_HANDLE);
 }
 
-// What the processor offers beyond SSE2, asked before the library's own
-// constructors may rely on it.
-bool CpuHas(const char* feature) {
+// Whether the processor has SSSE3's byte shuffle, asked before the
+// library's own constructors may rely on it.
+bool CpuHasSsse3() {
     __builtin_cpu_init();
-    return feature[0] == 'a' ? __builtin_cpu_supports("avx2") : __builtin_cpu_supports("ssse3");
+    return __builtin_cpu_supports("ssse3");
 }
-bool HaveSsse3 = CpuHas("ssse3");
-bool HaveAvx2 = CpuHas("avx2");
+bool HaveSsse3 = CpuHasSsse3();
 
 // Byte shuffles that gather the bytes in use of four 32-bit lanes of
 // BmpWords, one character after another; indexed by the lanes' "two bytes or
@@ -760,7 +759,7 @@ inline size_t CopyShort(wchar_t* to, const wchar_t* text, size_t length) {
 // (then what was stored does not count). Loads are aligned, so none reaches
 // into a page the text does not touch; stores are whole blocks and may run up
 // to 8 units past the text's end, hence the slack in room.
-size_t CopyMeasuredSse2(wchar_t* to, const wchar_t* text, size_t room) {
+size_t CopyMeasured(wchar_t* to, const wchar_t* text, size_t room) {
     const __m128i zero = _mm_setzero_si128();
     const uintptr_t address = reinterpret_cast<uintptr_t>(text);
     const char* block = reinterpret_cast<const char*>(address & ~uintptr_t{15});
@@ -782,28 +781,6 @@ size_t CopyMeasuredSse2(wchar_t* to, const wchar_t* text, size_t room) {
     return SIZE_MAX;
 }
 
-// The same in 32-byte blocks, for processors that have them.
-__attribute__((target("avx2"))) size_t CopyMeasuredAvx2(wchar_t* to, const wchar_t* text, size_t room) {
-    const __m256i zero = _mm256_setzero_si256();
-    const uintptr_t address = reinterpret_cast<uintptr_t>(text);
-    const char* block = reinterpret_cast<const char*>(address & ~uintptr_t{31});
-    const unsigned skip = static_cast<unsigned>(address & 31);
-    unsigned zeros = static_cast<unsigned>(
-        _mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_load_si256(reinterpret_cast<const __m256i*>(block)), zero)));
-    zeros &= 0xFFFFFFFFu << skip;
-    if (zeros) return CopyShort(to, text, (__builtin_ctz(zeros) - skip) / 2);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text)));
-    for (size_t done = (32 - skip) / 2; done + 16 <= room - 16; done += 16) {
-        block += 32;
-        const __m256i units = _mm256_load_si256(reinterpret_cast<const __m256i*>(block));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + done), units);
-        zeros = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi16(units, zero)));
-        if (zeros) return done + __builtin_ctz(zeros) / 2;
-    }
-    return SIZE_MAX;
-}
-
-
 // The usual call by far: more text for redirected standard output while its
 // chunk is open in the known mode. Everything WriteText would check was
 // settled when the chunk was opened, and per dump line (twice, with the line
@@ -818,11 +795,10 @@ bool AppendToOpenChunk(HANDLE out, const wchar_t* text) {
     // in a wider piece than this load, which would wait for the store.
     if (IsLowSurrogate(text[0]) && c.mode != OutputMode::Unicode && IsHighSurrogate(c.text[c.units - 1]))
         return false;
-    // Blocks are stored whole: the last may reach 16 units past the text.
+    // Blocks are stored whole: the last may reach 8 units past the text.
     const size_t room = ChunkUnits - c.units;
-    if (room < 32) return false;
-    const size_t length = HaveAvx2 ? CopyMeasuredAvx2(c.text + c.units, text, room)
-                                   : CopyMeasuredSse2(c.text + c.units, text, room);
+    if (room < 16) return false;
+    const size_t length = CopyMeasured(c.text + c.units, text, room);
     if (length == SIZE_MAX) return false;
     c.units += length;
     return true;
@@ -940,8 +916,7 @@ int QueryUnicodeOutput(void) {
 }
 
 int HostLimitSimd(int sse2Only) {
-    host::HaveSsse3 = !sse2Only && host::CpuHas("ssse3");
-    host::HaveAvx2 = !sse2Only && host::CpuHas("avx2");
+    host::HaveSsse3 = !sse2Only && host::CpuHasSsse3();
     return 0;
 }
 

@@ -5,4 +5,8 @@ extern "C" {
 // 0, or -1 (the error as the last error) when a write to standard output
 // failed since the last call; the failure is cleared for the next command.
 int HostFlush(void);
+// With sse2Only non-zero the UTF-8 encoder keeps to SSE2 even where the
+// processor has SSSE3; 0 lets it use what it finds. For tests, which compare
+// the two forms.
+int HostLimitSimd(int sse2Only);
 }

@@ -21,7 +21,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
-#include <emmintrin.h>
+#include <tmmintrin.h>
+#include <winternl.h>
 
 namespace host {
 namespace {
@@ -214,6 +215,76 @@ inline size_t PutBmpBlock(__m128i units, char* out) {
     return o;
 }
 
+// Where the process keeps its standard output handle, the field GetStdHandle
+// reads and SetStdHandle writes: QPuts runs twice per dump line, and the four
+// dependent loads of the call cost as much as a short copy. Used only when
+// it agrees with GetStdHandle at start-up.
+HANDLE* FindStandardOutputSlot() {
+    const auto* peb = reinterpret_cast<const char*>(NtCurrentTeb()->ProcessEnvironmentBlock);
+    if (!peb) return nullptr;
+    auto* parameters = *reinterpret_cast<char* const*>(peb + offsetof(PEB, ProcessParameters));
+    if (!parameters) return nullptr;
+    // The handles follow the console fields: input, output, error.
+    HANDLE* slot = reinterpret_cast<HANDLE*>(parameters + 0x28);
+    return *slot == GetStdHandle(STD_OUTPUT_HANDLE) &&
+                   reinterpret_cast<HANDLE*>(parameters + 0x30)[0] == GetStdHandle(STD_ERROR_HANDLE)
+               ? slot
+               : nullptr;
+}
+HANDLE* const StandardOutputSlot = FindStandardOutputSlot();
+
+HANDLE StandardOutput() {
+    return StandardOutputSlot ? *static_cast<HANDLE volatile*>(StandardOutputSlot) : GetStdHandle(STD_OUTPUT_HANDLE);
+}
+
+// Whether the processor has SSSE3's byte shuffle, asked before the
+// library's own constructors may rely on it.
+bool CpuHasSsse3() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3");
+}
+bool HaveSsse3 = CpuHasSsse3();
+
+// Byte shuffles that gather the bytes in use of four 32-bit lanes of
+// BmpWords, one character after another; indexed by the lanes' "two bytes or
+// more" bits (low four) and "three bytes" bits (high four).
+struct PackTable {
+    uint8_t masks[256][16];
+    uint8_t lengths[256];
+    constexpr PackTable() : masks(), lengths() {
+        for (int index = 0; index < 256; ++index) {
+            int o = 0;
+            for (int k = 0; k < 16; ++k) masks[index][k] = 0x80;
+            for (int lane = 0; lane < 4; ++lane) {
+                const int n = 1 + ((index >> lane) & 1) + ((index >> (lane + 4)) & 1);
+                for (int b = 0; b < n && o < 16; ++b) masks[index][o++] = static_cast<uint8_t>(4 * lane + b);
+            }
+            lengths[index] = static_cast<uint8_t>(o);
+        }
+    }
+};
+constexpr PackTable Packs;
+
+// PutBmpBlock with SSSE3: each half's bytes gathered by one shuffle instead
+// of eight stores one after the other. Needs 28 bytes of room.
+__attribute__((target("ssse3"), noinline)) size_t PutBmpBlockSsse3(__m128i units, char* out) {
+    const __m128i zero = _mm_setzero_si128();
+    size_t o = 0;
+    const __m128i halves[2] = {_mm_unpacklo_epi16(units, zero), _mm_unpackhi_epi16(units, zero)};
+    for (const __m128i half : halves) {
+        __m128i lengths;
+        const __m128i words = BmpWords(half, &lengths);
+        const __m128i isTwo = _mm_cmpgt_epi32(half, _mm_set1_epi32(0x7F));
+        const __m128i isThree = _mm_cmpgt_epi32(half, _mm_set1_epi32(0x7FF));
+        const unsigned index = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(isTwo))) |
+                               static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(isThree))) << 4;
+        const __m128i mask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Packs.masks[index]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), _mm_shuffle_epi8(words, mask));
+        o += Packs.lengths[index];
+    }
+    return o;
+}
+
 // UTF-8 by hand: the system conversion costs more per dump line than building
 // the line. Eight units at a time while there is room for the most they can
 // need: a block of ASCII (the address and values of a dump line) is narrowed
@@ -229,16 +300,30 @@ size_t EncodeUtf8(const wchar_t* text, size_t length, char* out, size_t capacity
     const __m128i surrogateMask = _mm_set1_epi16(static_cast<short>(0xF800));
     const __m128i surrogateBits = _mm_set1_epi16(static_cast<short>(0xD800));
     size_t i = 0, o = 0;
+    auto ascii = [&](__m128i units) {
+        return _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, notAscii), zero)) == 0xFFFF;
+    };
     while (length - i >= 8 && capacity - o >= BlockRoom) {
         const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, notAscii), zero)) == 0xFFFF) {
+        if (ascii(units)) {
+            // Two blocks of ASCII at once while they last (the address and
+            // values of a dump line), else this one.
+            if (length - i >= 16 && capacity - o >= BlockRoom + 8) {
+                const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 8));
+                if (ascii(next)) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), _mm_packus_epi16(units, next));
+                    i += 16;
+                    o += 16;
+                    continue;
+                }
+            }
             _mm_storel_epi64(reinterpret_cast<__m128i*>(out + o), _mm_packus_epi16(units, units));
             i += 8;
             o += 8;
             continue;
         }
         if (!_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, surrogateMask), surrogateBits))) {
-            o += PutBmpBlock(units, out + o);
+            o += HaveSsse3 ? PutBmpBlockSsse3(units, out + o) : PutBmpBlock(units, out + o);
             i += 8;
             continue;
         }
@@ -350,11 +435,18 @@ constexpr size_t SliceUnits = 64 * 1024;
 constexpr size_t SliceBytes = SliceUnits * 4 + 32;  // the most any mode needs, with EncodeUtf8's block room
 constexpr int SpinLimit = 2000;
 
+// The most bytes a chunk can take in any mode: three per unit in UTF-8.
+constexpr size_t ChunkBytes = ChunkUnits * 3 + 32;
+
 struct Chunk {
     HANDLE handle;
     OutputMode mode;
     size_t units;
+    // The bytes of the whole chunk when the caller encoded it (see EndChunk),
+    // else 0 and the writer encodes it slice by slice.
+    size_t encoded;
     wchar_t text[ChunkUnits];
+    char bytes[ChunkBytes];
 };
 Chunk Slots[SlotCount];
 
@@ -447,12 +539,19 @@ DWORD WriteSlice(const Chunk& c, size_t from, size_t n, char* bytes) {
 // Writes the chunk from unit from on, on the calling thread. After a failure
 // the rest is dropped: the output already has a hole, and the error tells.
 void WriteChunk(Chunk& c, size_t from) {
-    while (from < c.units && !Failure()) {
-        const size_t n = SliceLength(c, from);
-        if (const DWORD error = WriteSlice(c, from, n, CallerBytes)) NoteFailure(error);
-        from += n;
+    if (c.encoded) {
+        // Encoded as a whole, it is claimed as a whole: from is 0 or the end.
+        if (from == 0 && !Failure())
+            if (const DWORD error = WriteAll(c.handle, c.bytes, c.encoded)) NoteFailure(error);
+    } else {
+        while (from < c.units && !Failure()) {
+            const size_t n = SliceLength(c, from);
+            if (const DWORD error = WriteSlice(c, from, n, CallerBytes)) NoteFailure(error);
+            from += n;
+        }
     }
     c.units = 0;
+    c.encoded = 0;
 }
 
 // False once the writer has been taken over.
@@ -466,7 +565,15 @@ DWORD WINAPI WriterMain(void*) {
         Chunk& c = Slots[chunk % SlotCount];
         // After a failed write the chunks are only counted off, so that the
         // caller, which learns of the failure at its next call, never waits.
-        for (size_t from = 0; from < c.units;) {
+        // A chunk the caller encoded is one slice.
+        if (c.encoded) {
+            const bool failed = Failure() != 0;
+            if (!ClaimNext(Claim(chunk, 0), Claim(chunk, c.units))) return 0;
+            if (!failed)
+                if (const DWORD error = WriteAll(c.handle, c.bytes, c.encoded)) NoteFailure(error);
+            __atomic_store_n(&Finished, Claim(chunk, c.units), __ATOMIC_SEQ_CST);
+        }
+        for (size_t from = c.encoded ? c.units : 0; from < c.units;) {
             const size_t n = SliceLength(c, from);
             const void* data = nullptr;
             const bool failed = Failure() != 0;
@@ -482,6 +589,7 @@ DWORD WINAPI WriterMain(void*) {
         if (!ClaimNext(Claim(chunk, c.units), Claim(chunk + 1, 0))) return 0;
         __atomic_store_n(&Finished, Claim(chunk + 1, 0), __ATOMIC_SEQ_CST);
         c.units = 0;
+        c.encoded = 0;
         __atomic_store_n(&Done, chunk + 1, __ATOMIC_SEQ_CST);
         Wake(&CallerWaiting, RoomEvent);
     }
@@ -524,7 +632,10 @@ void TakeOver() {
     __atomic_store_n(&Done, submitted, __ATOMIC_SEQ_CST);
 }
 
-Chunk& Filling() { return Slots[Submitted % SlotCount]; }
+// The slot being filled, Slots[Submitted % SlotCount], kept as a pointer: it
+// is asked for twice per dump line.
+Chunk* FillingSlot = &Slots[0];
+Chunk& Filling() { return *FillingSlot; }
 
 // Ends the chunk being filled: hands it to the writer, starting the writer
 // when the chunk is well filled, or else writes it here.
@@ -535,7 +646,15 @@ void EndChunk() {
         WriteChunk(c, 0);
         return;
     }
+    // With every other slot still pending the caller would only wait for the
+    // writer: it encodes this chunk itself meanwhile, and the writer just
+    // writes it. Encoding is most of the writer's work, so the two share it
+    // whenever the writer is the slower. (0 when it cannot be encoded: then
+    // the writer tries and reports it.)
+    if (c.mode != OutputMode::Unicode && Submitted + 1 - Load(Done) >= SlotCount)
+        c.encoded = Encode(c.mode, c.text, c.units, c.bytes, ChunkBytes);
     __atomic_store_n(&Submitted, Submitted + 1, __ATOMIC_SEQ_CST);
+    FillingSlot = &Slots[Submitted % SlotCount];
     Wake(&WriterWaiting, WorkEvent);
     // The next slot must be free before it is filled.
     if (!Await([] { return Load(Submitted) - Load(Done) < SlotCount; }, &CallerWaiting, RoomEvent, Writer))
@@ -628,44 +747,61 @@ size_t WideLength(const wchar_t* text) {
     return static_cast<size_t>(block + __builtin_ctz(zeros) - reinterpret_cast<const char*>(text)) / 2;
 }
 
-constexpr uintptr_t PageSize = 4096;  // the smallest page on x86-64
+// A text of a few units (a line ending, most often): a loop costs less
+// than a call to the library's copy.
+inline size_t CopyShort(wchar_t* to, const wchar_t* text, size_t length) {
+    for (size_t k = 0; k < length; ++k) to[k] = text[k];
+    return length;
+}
+
+// Copies the text at text (2-byte aligned) to to, measuring it on the way,
+// and returns its length, or SIZE_MAX when it has more than room - 8 units
+// (then what was stored does not count). Loads are aligned, so none reaches
+// into a page the text does not touch; stores are whole blocks and may run up
+// to 8 units past the text's end, hence the slack in room.
+size_t CopyMeasured(wchar_t* to, const wchar_t* text, size_t room) {
+    const __m128i zero = _mm_setzero_si128();
+    const uintptr_t address = reinterpret_cast<uintptr_t>(text);
+    const char* block = reinterpret_cast<const char*>(address & ~uintptr_t{15});
+    const unsigned skip = static_cast<unsigned>(address & 15);
+    unsigned zeros = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(block)), zero)));
+    zeros &= 0xFFFFu << skip;
+    if (zeros) return CopyShort(to, text, (__builtin_ctz(zeros) - skip) / 2);
+    // The text goes on into the next block, so that block can be read and
+    // the 16 bytes from the text's start with it.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_loadu_si128(reinterpret_cast<const __m128i*>(text)));
+    for (size_t done = (16 - skip) / 2; done + 8 <= room - 8; done += 8) {
+        block += 16;
+        const __m128i units = _mm_load_si128(reinterpret_cast<const __m128i*>(block));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + done), units);
+        zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, zero)));
+        if (zeros) return done + __builtin_ctz(zeros) / 2;
+    }
+    return SIZE_MAX;
+}
 
 // The usual call by far: more text for redirected standard output while its
 // chunk is open in the known mode. Everything WriteText would check was
 // settled when the chunk was opened, and per dump line (twice, with the line
 // ending) those checks cost about as much as the copy. The text is measured
-// while it is copied, 8 units at a time; units copied past its end are not
-// counted. False, with nothing counted, when WriteText must decide.
+// while it is copied. False, with nothing counted, when WriteText must decide.
 bool AppendToOpenChunk(HANDLE out, const wchar_t* text) {
     Chunk& c = Filling();
     if (out != LastStdout || c.units == 0 || c.handle != out || !ModeKnown || c.mode != KnownMode || Failure())
         return false;
-    const uintptr_t address = reinterpret_cast<uintptr_t>(text);
-    if ((address & 1) || !text[0]) return false;
-    if (c.mode != OutputMode::Unicode && IsHighSurrogate(c.text[c.units - 1]) && IsLowSurrogate(text[0]))
+    if ((reinterpret_cast<uintptr_t>(text) & 1) || !text[0]) return false;
+    // The chunk's last unit only when it matters: it was stored moments ago
+    // in a wider piece than this load, which would wait for the store.
+    if (IsLowSurrogate(text[0]) && c.mode != OutputMode::Unicode && IsHighSurrogate(c.text[c.units - 1]))
         return false;
-    wchar_t* to = c.text + c.units;
+    // Blocks are stored whole: the last may reach 8 units past the text.
     const size_t room = ChunkUnits - c.units;
-    const __m128i zero = _mm_setzero_si128();
-    for (size_t i = 0; i + 8 <= room; i += 8) {
-        // A load reaching into the next page could fault there: the rest is
-        // measured with aligned loads, which never cross a page.
-        if (((address + 2 * i) & (PageSize - 1)) > PageSize - 16) {
-            const size_t length = i + WideLength(text + i);
-            if (length > room) return false;
-            memcpy(to + i, text + i, (length - i) * sizeof(wchar_t));
-            c.units += length;
-            return true;
-        }
-        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), units);
-        const unsigned zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, zero)));
-        if (zeros) {
-            c.units += i + __builtin_ctz(zeros) / 2;
-            return true;
-        }
-    }
-    return false;
+    if (room < 16) return false;
+    const size_t length = CopyMeasured(c.text + c.units, text, room);
+    if (length == SIZE_MAX) return false;
+    c.units += length;
+    return true;
 }
 
 int WriteFormatted(HANDLE h, const wchar_t* format, va_list args) {
@@ -766,7 +902,7 @@ int Qprintf(HANDLE handle, const wchar_t* format, ...) {
 
 int QPuts(const wchar_t* text) {
     if (!text) return -1;
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE out = host::StandardOutput();
     if (host::AppendToOpenChunk(out, text)) return 0;
     return host::WriteText(out, out, text, host::WideLength(text)) < 0 ? -1 : 0;
 }
@@ -777,6 +913,11 @@ int QPutc(HANDLE handle, wchar_t ch) {
 
 int QueryUnicodeOutput(void) {
     return host::CurrentOutputMode() == host::OutputMode::Unicode ? 1 : 0;
+}
+
+int HostLimitSimd(int sse2Only) {
+    host::HaveSsse3 = !sse2Only && host::CpuHasSsse3();
+    return 0;
 }
 
 int HostFlush(void) {

@@ -60,6 +60,10 @@ wchar_t* EmitValue(wchar_t* out, const DumpLayout* layout, uint64_t value);
 // The address field: at least width lower- or upper-case hex digits.
 wchar_t* EmitAddress(wchar_t* out, uint64_t value, unsigned width, bool upper);
 
+// Whether the processor's byte shuffle (SSSE3) builds hex lines; tests clear
+// it to compare the forms without it.
+extern bool DumpUseSsse3;
+
 // ---- Layout -----------------------------------------------------------------
 uint32_t DefaultGroupWidth(uint32_t wordLen);
 // Bytes per line that fit the console (the rule used when HexWidth is 0).
@@ -98,10 +102,11 @@ void BuildTextMap(const InputSource* source, DumpLayout* layout);
 // new column. Does not terminate.
 size_t AppendTextField(InputSource* source, DumpLayout* layout, uint64_t line, wchar_t* buffer, size_t column);
 // The text field of inputs without a text table, character by character
-// through the decoder. quickUtf8 decodes the usual UTF-8 characters in place;
-// without it every character goes through NextChar (the general path).
+// through the decoder. quick decodes the usual UTF-8 characters and whole
+// UTF-16 lines in place; without it every character goes through NextChar
+// (the general path).
 size_t AppendDecodedText(InputSource* source, DumpLayout* layout, uint64_t line, wchar_t* buffer, size_t column,
-                         bool quickUtf8);
+                         bool quick);
 
 // Everything DumpInput does once the input is open: encoding refinement,
 // window, header, lines and the closing line. The caller releases the input.

@@ -94,10 +94,17 @@ void Utf8Separators(const InputSource* source, DumpLayout* layout, uint64_t line
 
 namespace {
 
+// A 16-bit value in every lane, moved in from a register: the compiler's own
+// broadcast goes through a 2-byte store and a wider load, which waits for the
+// store to complete, once per use.
+inline __m128i Broadcast16(uint32_t value) {
+    return _mm_shuffle_epi32(_mm_cvtsi32_si128(static_cast<int>((value & 0xFFFF) * 0x10001u)), 0);
+}
+
 // Eight 16-bit lanes, yes where bit k of bits (k < 8) is set, else no.
 inline __m128i SelectByBits(uint64_t bits, __m128i yes, __m128i no) {
     const __m128i laneBits = _mm_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128);
-    const __m128i set = _mm_cmpeq_epi16(_mm_and_si128(_mm_set1_epi16(static_cast<short>(bits & 0xFF)), laneBits),
+    const __m128i set = _mm_cmpeq_epi16(_mm_and_si128(Broadcast16(static_cast<uint32_t>(bits & 0xFF)), laneBits),
                                         laneBits);
     return _mm_or_si128(_mm_and_si128(set, yes), _mm_andnot_si128(set, no));
 }
@@ -150,9 +157,10 @@ bool Utf8DashBits(const InputSource* source, DumpLayout* layout, uint64_t line, 
     // mask word, the byte walk must do it.
     const uint32_t span = count + 3;
     if (count < 13 || span > 64 || line + span > layout->End) return false;
-    const ByteClasses bytes = Classify(source->Data + line, span);
-    // Kept for the text field of the same line.
-    layout->Classes = bytes;
+    // Kept for the text field of the same line, field by field: a copy of
+    // the whole record would be read back in wider pieces than were stored.
+    ByteClasses& bytes = layout->Classes;
+    bytes = Classify(source->Data + line, span);
     layout->ClassesAt = source->Data + line;
     layout->ClassesSpan = span;
     // Dashes carried from the previous line fall on continuation bytes, and
@@ -282,6 +290,32 @@ uint32_t QuickUtf8Columns(InputSource* source, const DumpLayout* layout, uint64_
     return i < hexWidth ? i : hexWidth;
 }
 
+// Eight characters side by side as MapControl shows them, with the
+// byte-order mark's sign where DF_DUMP_BOM asks for it.
+inline __m128i MapEightCharacters(__m128i ch, uint32_t flags, wchar_t replacement) {
+    auto select = [](__m128i mask, __m128i yes, __m128i no) {
+        return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
+    };
+    if (flags & DF_DUMP_BOM) ch = select(_mm_cmpeq_epi16(ch, _mm_set1_epi16(static_cast<short>(0xFEFF))),
+                                         _mm_set1_epi16(0xA4), ch);
+    // Unsigned comparisons by flipping the top bit of both sides.
+    const __m128i bias = _mm_set1_epi16(static_cast<short>(0x8000));
+    const __m128i biased = _mm_xor_si128(ch, bias);
+    const __m128i below20 = _mm_cmplt_epi16(biased, _mm_xor_si128(_mm_set1_epi16(0x20), bias));
+    const __m128i is7F = _mm_cmpeq_epi16(ch, _mm_set1_epi16(0x7F));
+    const __m128i c1Control = _mm_and_si128(_mm_cmpgt_epi16(ch, _mm_set1_epi16(0x7F)),
+                                            _mm_cmplt_epi16(ch, _mm_set1_epi16(0xA0)));
+    const __m128i replace = Broadcast16(replacement);
+    if (flags & DF_CONTROL_PICTURES) {
+        ch = select(below20, _mm_add_epi16(ch, _mm_set1_epi16(0x2400)), ch);
+        ch = select(is7F, _mm_set1_epi16(0x2421), ch);
+        ch = select(c1Control, replace, ch);
+    } else {
+        ch = select(_mm_or_si128(_mm_or_si128(below20, is7F), c1Control), replace, ch);
+    }
+    return ch;
+}
+
 // Eight columns of a checked UTF-8 line, side by side in 16-bit lanes: the
 // character each byte starts (as one, two or three bytes), the byte-order
 // mark and control-character mapping of MapControl, and a blank where bit k
@@ -301,26 +335,7 @@ void EightUtf8Columns(const uint8_t* data, uint64_t blank, uint32_t flags, wchar
     const __m128i onlyTwo = _mm_andnot_si128(isThree, isTwo);
     __m128i ch = _mm_or_si128(_mm_or_si128(_mm_andnot_si128(isTwo, b0), _mm_and_si128(onlyTwo, v2)),
                               _mm_and_si128(isThree, v3));
-    auto select = [](__m128i mask, __m128i yes, __m128i no) {
-        return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
-    };
-    if (flags & DF_DUMP_BOM) ch = select(_mm_cmpeq_epi16(ch, _mm_set1_epi16(static_cast<short>(0xFEFF))),
-                                         _mm_set1_epi16(0xA4), ch);
-    // Unsigned comparisons by flipping the top bit of both sides.
-    const __m128i bias = _mm_set1_epi16(static_cast<short>(0x8000));
-    const __m128i biased = _mm_xor_si128(ch, bias);
-    const __m128i below20 = _mm_cmplt_epi16(biased, _mm_xor_si128(_mm_set1_epi16(0x20), bias));
-    const __m128i is7F = _mm_cmpeq_epi16(ch, _mm_set1_epi16(0x7F));
-    const __m128i c1Control = _mm_and_si128(_mm_cmpgt_epi16(ch, _mm_set1_epi16(0x7F)),
-                                            _mm_cmplt_epi16(ch, _mm_set1_epi16(0xA0)));
-    const __m128i replace = _mm_set1_epi16(static_cast<short>(replacement));
-    if (flags & DF_CONTROL_PICTURES) {
-        ch = select(below20, _mm_add_epi16(ch, _mm_set1_epi16(0x2400)), ch);
-        ch = select(is7F, _mm_set1_epi16(0x2421), ch);
-        ch = select(c1Control, replace, ch);
-    } else {
-        ch = select(_mm_or_si128(_mm_or_si128(below20, is7F), c1Control), replace, ch);
-    }
+    ch = MapEightCharacters(ch, flags, replacement);
     ch = SelectByBits(blank, _mm_set1_epi16(L' '), ch);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), ch);
 }
@@ -338,8 +353,10 @@ bool QuickUtf8Line(InputSource* source, const DumpLayout* layout, uint64_t line,
     if (span < 16 || span > 64 || line + hexWidth > layout->End || line + span > source->Size) return false;
     const uint8_t* data = source->Data + line;
     // The dashes of the line may have classified these bytes already.
-    const ByteClasses bytes =
-        layout->ClassesAt == data && layout->ClassesSpan >= span ? layout->Classes : Classify(data, span);
+    ByteClasses own;
+    const bool known = layout->ClassesAt == data && layout->ClassesSpan >= span;
+    if (!known) own = Classify(data, span);
+    const ByteClasses& bytes = known ? layout->Classes : own;
     const uint32_t start = static_cast<uint32_t>(source->Position - line);
     // Columns from the decoder position on; those before it are blank.
     const uint64_t columns = ((uint64_t{1} << hexWidth) - 1) & ~((uint64_t{1} << start) - 1);
@@ -373,17 +390,58 @@ bool QuickUtf8Line(InputSource* source, const DumpLayout* layout, uint64_t line,
     return true;
 }
 
+// A whole UTF-16 line whose first character starts the line and whose units
+// are all characters of their own (no surrogates, paired or not): each shown
+// in the column of its first byte, a blank in the column of its second, as
+// the character-by-character walk writes them. Returns false, with out not
+// moved, when the line does not qualify; what it wrote there is scratch.
+bool QuickUtf16Line(InputSource* source, const DumpLayout* layout, uint64_t line, wchar_t*& out) {
+    const uint32_t hexWidth = layout->HexWidth;
+    if (source->Position != line || (hexWidth & 1) || line + hexWidth > layout->End) return false;
+    const uint8_t* data = source->Data + line;
+    const bool bigEndian = source->Encoding == Utf16Be;
+    const uint32_t flags = layout->Flags;
+    const wchar_t replacement = layout->Replacement;
+    const uint32_t units = hexWidth / 2;
+    const __m128i blanks = _mm_set1_epi16(L' ');
+    uint32_t k = 0;
+    for (; k + 8 <= units; k += 8) {
+        __m128i ch = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 2 * k));
+        if (bigEndian) ch = _mm_or_si128(_mm_slli_epi16(ch, 8), _mm_srli_epi16(ch, 8));
+        const __m128i surrogate = _mm_cmpeq_epi16(_mm_and_si128(ch, _mm_set1_epi16(static_cast<short>(0xF800))),
+                                                  _mm_set1_epi16(static_cast<short>(0xD800)));
+        if (_mm_movemask_epi8(surrogate)) return false;
+        ch = MapEightCharacters(ch, flags, replacement);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * k), _mm_unpacklo_epi16(ch, blanks));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * k + 8), _mm_unpackhi_epi16(ch, blanks));
+    }
+    for (; k < units; ++k) {
+        const uint8_t* at = data + 2 * k;
+        int ch = bigEndian ? at[0] << 8 | at[1] : at[1] << 8 | at[0];
+        if ((ch & 0xF800) == 0xD800) return false;
+        if (ch == 0xFEFF && (flags & DF_DUMP_BOM)) ch = 0xA4;
+        out[2 * k] = static_cast<wchar_t>(MapControl(ch, flags, replacement));
+        out[2 * k + 1] = L' ';
+    }
+    out += hexWidth;
+    source->Position = line + hexWidth;
+    return true;
+}
+
 }  // namespace
 
 size_t AppendDecodedText(InputSource* source, DumpLayout* layout, uint64_t line, wchar_t* buffer, size_t column,
-                         bool quickUtf8) {
+                         bool quick) {
     wchar_t* out = buffer + column;
     const uint64_t end = layout->End;
     const uint32_t hexWidth = layout->HexWidth;
     const uint32_t flags = layout->Flags;
     uint32_t first = 0;
     // The quick columns read up to two bytes past a character's first byte.
-    if (quickUtf8 && source->Encoding == Utf8 && source->Position >= line &&
+    if (quick && (source->Encoding == Utf16Le || source->Encoding == Utf16Be) &&
+        QuickUtf16Line(source, layout, line, out))
+        return static_cast<size_t>(out - buffer);
+    if (quick && source->Encoding == Utf8 && source->Position >= line &&
         source->Position - line <= hexWidth && line + hexWidth + 2 < source->Size) {
         if (QuickUtf8Line(source, layout, line, out)) return static_cast<size_t>(out - buffer);
         first = QuickUtf8Columns(source, layout, line, out);

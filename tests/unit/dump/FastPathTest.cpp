@@ -1,6 +1,7 @@
-// The quick forms of the UTF-8 dashes and the UTF-8 text field against the
-// general byte-by-byte and NextChar forms, over random inputs that mix plain
-// text with every kind of malformed sequence, at every line width and window.
+// The quick forms of the UTF-8 dashes and the UTF-8 and UTF-16 text field
+// against the general byte-by-byte and NextChar forms, over random inputs that
+// mix plain text with every kind of malformed sequence, at every line width and
+// window.
 #include <gtest/gtest.h>
 #include <cstring>
 #include <random>
@@ -88,6 +89,7 @@ TEST(FastPath, DashesByMasksMatchTheByteWalk) {
 // groupings that take each form (whole groups of eight, others, lines the dash
 // masks cannot cover, the partial last line).
 TEST(FastPath, HexCellsWithDashesMatchTheByteWalk) {
+    const bool detected = DumpUseSsse3;
     std::mt19937 rng(5);
     const struct {
         uint32_t width, group;
@@ -95,7 +97,10 @@ TEST(FastPath, HexCellsWithDashesMatchTheByteWalk) {
     for (int round = 0; round < 40; ++round) {
         const std::string bytes = RandomUtf8(rng, 300 + rng() % 200, round % 2 == 0);
         for (const auto& shape : shapes) {
-            for (uint32_t flags : {0u, uint32_t{DF_UPPER_HEX}}) {
+            // The top bit (no flag of the dump) asks for the form without the byte shuffle.
+            for (uint32_t flags : {0u, uint32_t{DF_UPPER_HEX}, 0x80000000u, DF_UPPER_HEX | 0x80000000u}) {
+                DumpUseSsse3 = detected && !(flags & 0x80000000u);
+                flags &= ~0x80000000u;
                 const char* digits = (flags & DF_UPPER_HEX) ? "0123456789ABCDEF" : "0123456789abcdef";
                 TestInput input(bytes, Utf8);
                 DumpSettings settings = TestSettings(shape.width);
@@ -131,18 +136,37 @@ TEST(FastPath, HexCellsWithDashesMatchTheByteWalk) {
             }
         }
     }
+    DumpUseSsse3 = detected;
 }
 
-TEST(FastPath, QuickUtf8TextMatchesNextChar) {
+// UTF-16 units in the given byte order: mostly plain characters (so that
+// whole lines qualify), with controls, U+FEFF, valid pairs and lone halves.
+std::string RandomUtf16(std::mt19937& rng, size_t size, bool bigEndian, bool clean) {
+    static const uint16_t units[] = {'a', 'Z', ' ', 0x00E9, 0x20AC, 0x65E5, 0x0001, 0x007F, 0x0085, 0xFEFF, 0xFFFF,
+                                     0xD83D, 0xDE00, 0xDBFF, 0xDC00};
+    std::string bytes;
+    while (bytes.size() < size) {
+        const uint16_t u = units[rng() % (clean || rng() % 4 ? 11 : 15)];
+        const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+        bytes += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+    }
+    bytes.resize(size);  // may end in half a unit
+    return bytes;
+}
+
+TEST(FastPath, QuickTextMatchesNextChar) {
     std::mt19937 rng(11);
     const uint32_t widths[] = {1, 2, 3, 8, 14, 16, 17, 24, 32, 62, 80};
     const uint32_t flagSets[] = {0, DF_CONTROL_PICTURES, DF_DUMP_BOM};
     for (int round = 0; round < 60; ++round) {
-        const std::string bytes = RandomUtf8(rng, 100 + rng() % 300, round % 2 == 0);
+        const uint32_t encoding = round % 3 == 0 ? Utf8 : round % 3 == 1 ? Utf16Le : Utf16Be;
+        const size_t size = 100 + rng() % 300;
+        const std::string bytes = encoding == Utf8 ? RandomUtf8(rng, size, round % 2 == 0)
+                                                   : RandomUtf16(rng, size, encoding == Utf16Be, round % 2 == 0);
         for (uint32_t width : widths) {
             for (uint32_t flags : flagSets) {
                 // Two inputs over the same bytes: each path moves its own decoder.
-                TestInput quickInput(bytes, Utf8), generalInput(bytes, Utf8);
+                TestInput quickInput(bytes, encoding), generalInput(bytes, encoding);
                 const uint32_t supplementary = rng() % 2;
                 quickInput.source.AllowSupplementary = generalInput.source.AllowSupplementary = supplementary;
                 DumpSettings settings = TestSettings(width);

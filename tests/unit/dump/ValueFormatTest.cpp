@@ -97,7 +97,11 @@ TEST(ValueFormat, FullLinesOfHexBytesMatchPrintf) {
     // Full lines take their own path through a table of digit cells.
     std::string data;
     for (int b = 0; b < 256; ++b) data += static_cast<char>(b);
-    for (uint32_t flags : {0u, uint32_t(DF_UPPER_HEX)}) {
+    const bool detected = DumpUseSsse3;
+    for (uint32_t flags : {0u, uint32_t(DF_UPPER_HEX), 0u | 0x80000000u, DF_UPPER_HEX | 0x80000000u}) {
+        // The top bit (no flag of the dump) asks for the form without the byte shuffle.
+        DumpUseSsse3 = detected && !(flags & 0x80000000u);
+        flags &= ~0x80000000u;
         TestInput input(data);
         const auto lines = BuildLines(input, TestSettings(), flags | DF_NO_TEXT);
         ASSERT_EQ(lines.size(), 16u);
@@ -109,6 +113,49 @@ TEST(ValueFormat, FullLinesOfHexBytesMatchPrintf) {
             }
             expected.pop_back();  // trailing white space goes without a text field
             EXPECT_EQ(lines[k], expected);
+        }
+    }
+    DumpUseSsse3 = detected;
+}
+
+// Full lines take table-driven forms for hex words and for bytes in every
+// base: each value area must read as the format strings and the group rule
+// give it, in both byte orders and cases, at widths that split into whole
+// words and at some that do not.
+TEST(ValueFormat, FullLinesOfEveryWordAndBaseMatchPrintf) {
+    std::mt19937 rng(11);
+    std::string data;
+    for (int i = 0; i < 512; ++i) data += static_cast<char>(i < 256 ? i : rng());
+    const uint32_t widths[] = {16, 24, 40, 80, 17};
+    for (uint32_t wordLen = 1; wordLen <= 8; ++wordLen) {
+        for (uint32_t format = 0; format <= 3; ++format) {
+            for (uint32_t flags : {0u, uint32_t{DF_BIG_ENDIAN}, uint32_t{DF_UPPER_HEX}}) {
+                for (uint32_t width : widths) {
+                    TestInput input(data);
+                    DumpSettings settings = TestSettings(width, wordLen, format);
+                    settings.GroupWidth = width % DefaultGroupWidth(wordLen) ? width : DefaultGroupWidth(wordLen);
+                    const auto lines = BuildLines(input, settings, flags | DF_NO_ADDRESS);
+                    for (size_t n = 0; n < lines.size(); ++n) {
+                        const uint64_t line = n * width;
+                        if (line + width > data.size()) break;  // the partial line has its own tests
+                        std::wstring expected;
+                        for (uint32_t at = 0; at < width; at += wordLen) {
+                            uint64_t value = 0;
+                            for (uint32_t i = 0; i < wordLen; ++i) {
+                                const uint64_t q = line + at + ((flags & DF_BIG_ENDIAN) ? i : wordLen - 1 - i);
+                                value = value << 8 | (q < data.size() ? static_cast<uint8_t>(data[q]) : 0);
+                            }
+                            expected += Expected(wordLen, format, value);
+                            if (wordLen < 8 && (at + wordLen) % settings.GroupWidth == 0) expected += L' ';
+                        }
+                        if (flags & DF_UPPER_HEX)
+                            for (wchar_t& c : expected) c = static_cast<wchar_t>(std::towupper(c));
+                        ASSERT_EQ(lines[n].substr(0, expected.size()), expected)
+                            << "WordLen " << wordLen << " Format " << format << " flags " << flags << " width "
+                            << width << " line " << n;
+                    }
+                }
+            }
         }
     }
 }

@@ -309,6 +309,51 @@ TEST(OutputWriter, ReaderClosingThePipeEarlyHangsNothing) {
     EXPECT_TRUE(c.outBytes == expected);
 }
 
+// A reader slower than the calls: the writer falls behind, every slot fills,
+// and the caller encodes chunks itself for the writer to write. The reader
+// must still get exactly each call's encoding, in order.
+struct SlowReader {
+    HANDLE read;
+    std::string bytes;
+};
+
+DWORD WINAPI ReadSlowly(void* param) {
+    SlowReader* reader = static_cast<SlowReader*>(param);
+    char buffer[65536];
+    DWORD n = 0;
+    while (ReadFile(reader->read, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+        reader->bytes.append(buffer, n);
+        Sleep(1);
+    }
+    return 0;
+}
+
+TEST(OutputWriter, ASlowReaderGetsEveryByteOfEveryMode) {
+    for (Mode mode : {Mode::Utf8, Mode::Ansi}) {
+        ScopedEnv env(L"BYTORA_HOST_OUTPUT", ModeName(mode));
+        HANDLE read = nullptr, write = nullptr;
+        ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 0));
+        SlowReader reader{read, {}};
+        HANDLE readerThread = CreateThread(nullptr, 0, ReadSlowly, &reader, 0, nullptr);
+        ASSERT_NE(readerThread, nullptr);
+        const std::vector<std::wstring> calls = RandomCalls(51 + static_cast<unsigned>(mode), 3 * Volume);
+        std::string expected;
+        for (const std::wstring& call : calls) expected += Encoded(mode, call);
+        int failures = 0;
+        {
+            Redirect to(write, GetStdHandle(STD_ERROR_HANDLE));
+            for (const std::wstring& call : calls) failures += QPuts(call.c_str()) != 0;
+        }
+        CloseHandle(write);
+        EXPECT_EQ(WaitForSingleObject(readerThread, 60000), WAIT_OBJECT_0);
+        CloseHandle(readerThread);
+        CloseHandle(read);
+        EXPECT_EQ(failures, 0);
+        ASSERT_EQ(reader.bytes.size(), expected.size()) << Narrow(ModeName(mode));
+        EXPECT_TRUE(reader.bytes == expected) << Narrow(ModeName(mode));
+    }
+}
+
 // The end of the process with output still queued for the writer: the
 // library writes it on its way out. This test runs in a child process.
 const wchar_t ExitFileVariable[] = L"BYTORA_TEST_WRITER_EXIT_FILE";

@@ -46,7 +46,16 @@ std::wstring RandomText(std::mt19937& rng, size_t length) {
     return text;
 }
 
-TEST(Utf8Encoder, MatchesTheSystemConversion) {
+// Each test runs in both forms of the encoder: with what the processor
+// offers beyond SSE2 and without it.
+class Utf8Encoder : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override { HostLimitSimd(GetParam()); }
+    void TearDown() override { HostLimitSimd(0); }
+};
+INSTANTIATE_TEST_SUITE_P(Forms, Utf8Encoder, ::testing::Values(0, 1));
+
+TEST_P(Utf8Encoder, MatchesTheSystemConversion) {
     ScopedEnv mode(L"BYTORA_HOST_OUTPUT", nullptr);
     std::mt19937 rng(20240611);
     std::vector<std::wstring> texts;
@@ -70,7 +79,7 @@ TEST(Utf8Encoder, MatchesTheSystemConversion) {
     EXPECT_EQ(at, expected.size()) << "output differs at byte " << at;
 }
 
-TEST(Utf8Encoder, EachUnitClassInEveryBlockPosition) {
+TEST_P(Utf8Encoder, EachUnitClassInEveryBlockPosition) {
     ScopedEnv mode(L"BYTORA_HOST_OUTPUT", nullptr);
     // One special unit (or pair) at each position of 17 ASCII units: inside a
     // block, at its last unit, across two blocks and in the tail.
@@ -89,7 +98,7 @@ TEST(Utf8Encoder, EachUnitClassInEveryBlockPosition) {
 // The length scan reads whole aligned 16-byte blocks; a text whose terminator
 // is the last unit before an inaccessible page must still be measured without
 // touching that page, from every even starting address.
-TEST(Utf8Encoder, LengthScanStopsAtTheTerminatorBeforeAGuardPage) {
+TEST_P(Utf8Encoder, LengthScanStopsAtTheTerminatorBeforeAGuardPage) {
     ScopedEnv mode(L"BYTORA_HOST_OUTPUT", nullptr);
     SYSTEM_INFO info;
     GetSystemInfo(&info);
@@ -99,7 +108,7 @@ TEST(Utf8Encoder, LengthScanStopsAtTheTerminatorBeforeAGuardPage) {
     DWORD old = 0;
     ASSERT_TRUE(VirtualProtect(base + page, page, PAGE_NOACCESS, &old));
     wchar_t* pageEnd = reinterpret_cast<wchar_t*>(base + page);
-    for (size_t length = 0; length <= 40; ++length) {
+    for (size_t length = 0; length <= 80; ++length) {
         wchar_t* text = pageEnd - 1 - length;
         for (size_t i = 0; i < length; ++i) text[i] = static_cast<wchar_t>(L'A' + i % 26);
         pageEnd[-1] = 0;
@@ -108,9 +117,9 @@ TEST(Utf8Encoder, LengthScanStopsAtTheTerminatorBeforeAGuardPage) {
     }
     // Garbage after the terminator and every start offset within a block.
     wchar_t* area = reinterpret_cast<wchar_t*>(base);
-    for (size_t offset = 0; offset < 8; ++offset) {
-        for (size_t length = 0; length < 20; ++length) {
-            for (size_t i = 0; i < 40; ++i) area[i] = L'z';
+    for (size_t offset = 0; offset < 16; ++offset) {
+        for (size_t length = 0; length < 40; ++length) {
+            for (size_t i = 0; i < 64; ++i) area[i] = L'z';
             wchar_t* text = area + offset;
             text[length] = 0;
             Captured c = CaptureOutput([&] { return QPuts(text); });

@@ -15,13 +15,14 @@ bytora_setup --target bytora || exit 1
 
 WORK=$(mktemp -d)
 # A server kept alive for the whole run spares every run the server's own
-# start; it belongs to this run's prefix and goes with it.
+# start and its noise. It serves the build's prefix and is stopped at the end
+# (with whatever else still runs in that prefix: run nothing else meanwhile).
 cleanup() {
-    WINEPREFIX="$WINEPREFIX" wineserver -k 2>/dev/null
+    wineserver -k 2>/dev/null
     rm -rf "$WORK"
 }
 trap cleanup EXIT
-WINEPREFIX="$WINEPREFIX" wineserver -p 2>/dev/null
+wineserver -p 2>/dev/null
 
 python3 "$ROOT/bench/bench.py" --work "$WORK" --size "$SIZE_MB" --runs "$RUNS" \
     --bytora "$BUILD_DIR/bin/bytora.exe"

@@ -60,9 +60,11 @@ wchar_t* EmitValue(wchar_t* out, const DumpLayout* layout, uint64_t value);
 // The address field: at least width lower- or upper-case hex digits.
 wchar_t* EmitAddress(wchar_t* out, uint64_t value, unsigned width, bool upper);
 
-// Whether the processor's byte shuffle (SSSE3) builds hex lines; tests clear
-// it to compare the forms without it.
+// Whether the processor's byte shuffle (SSSE3) builds hex lines and its
+// 256-bit registers (AVX2) the text of UTF-8 lines; tests clear them to
+// compare the forms without.
 extern bool DumpUseSsse3;
+extern bool DumpUseAvx2;
 
 // ---- Layout -----------------------------------------------------------------
 uint32_t DefaultGroupWidth(uint32_t wordLen);

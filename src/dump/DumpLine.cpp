@@ -265,11 +265,12 @@ wchar_t* WordValues(const InputSource* source, const DumpLayout* layout, uint64_
 
 }  // namespace
 
-bool DetectSsse3() {
+bool CpuSupports(bool avx2) {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("ssse3");
+    return avx2 ? __builtin_cpu_supports("avx2") : __builtin_cpu_supports("ssse3");
 }
-bool DumpUseSsse3 = DetectSsse3();
+bool DumpUseSsse3 = CpuSupports(false);
+bool DumpUseAvx2 = CpuSupports(true);
 
 size_t BuildDumpLine(InputSource* source, DumpLayout* layout, uint64_t line, wchar_t* buffer) {
     // Bounded by construction: at most 18 address units, 410 value units

@@ -1,7 +1,8 @@
 // The text field of a dump line: one column per byte showing the characters
 // the bytes encode, plus the two places where the encoding reaches into the
 // rest of the line (UTF-8 dashes and character-boundary alignment).
-#include <emmintrin.h>
+#include <immintrin.h>
+#include <cstring>
 #include "dump/DumpInternal.h"
 
 namespace {
@@ -129,14 +130,34 @@ struct BitPlanes {
     }
 };
 
-// The classes of the span bytes at data, from whole 16-byte loads only (the
-// last one overlapping its predecessor), so nothing beyond is read. span is
-// 16..64.
-inline ByteClasses Classify(const uint8_t* data, uint32_t span) {
+// The planes of the 32 bytes at data in one load, for spans of up to 32
+// bytes where 32 can be read.
+__attribute__((target("avx2"))) void AddPlanes32(BitPlanes& p, const uint8_t* data) {
+    const __m256i v7 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data));
+    const __m256i v6 = _mm256_add_epi8(v7, v7), v5 = _mm256_add_epi8(v6, v6), v4 = _mm256_add_epi8(v5, v5);
+    const __m256i isEd = _mm256_cmpeq_epi8(v7, _mm256_set1_epi8(static_cast<char>(0xED)));
+    p.b7 = static_cast<uint32_t>(_mm256_movemask_epi8(v7));
+    p.b6 = static_cast<uint32_t>(_mm256_movemask_epi8(v6));
+    p.b5 = static_cast<uint32_t>(_mm256_movemask_epi8(v5));
+    p.b4 = static_cast<uint32_t>(_mm256_movemask_epi8(v4));
+    p.b3 = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_add_epi8(v4, v4)));
+    p.ed = static_cast<uint32_t>(_mm256_movemask_epi8(isEd));
+}
+
+// The classes of the span bytes at data, span 16..64, of which readable
+// bytes can be read: from whole 16-byte loads only (the last one overlapping
+// its predecessor), so nothing beyond the span is read, or from one 32-byte
+// load whose bytes past the span are masked off.
+inline ByteClasses Classify(const uint8_t* data, uint32_t span, uint64_t readable) {
     BitPlanes p;
-    for (uint32_t at = 0; at + 16 <= span; at += 16) p.Add(data, at);
-    if (span % 16) p.Add(data, span - 16);
     const uint64_t inSpan = span < 64 ? (uint64_t{1} << span) - 1 : ~uint64_t{0};
+    if (DumpUseAvx2 && span <= 32 && readable >= 32) {
+        AddPlanes32(p, data);
+        p.b7 &= inSpan, p.b6 &= inSpan, p.b5 &= inSpan, p.b4 &= inSpan, p.b3 &= inSpan, p.ed &= inSpan;
+    } else {
+        for (uint32_t at = 0; at + 16 <= span; at += 16) p.Add(data, at);
+        if (span % 16) p.Add(data, span - 16);
+    }
     ByteClasses c;
     c.ascii = ~p.b7 & inSpan;
     c.continuation = p.b7 & ~p.b6;                    // 10xxxxxx
@@ -160,7 +181,7 @@ bool Utf8DashBits(const InputSource* source, DumpLayout* layout, uint64_t line, 
     // Kept for the text field of the same line, field by field: a copy of
     // the whole record would be read back in wider pieces than were stored.
     ByteClasses& bytes = layout->Classes;
-    bytes = Classify(source->Data + line, span);
+    bytes = Classify(source->Data + line, span, source->Size - line);
     layout->ClassesAt = source->Data + line;
     layout->ClassesSpan = span;
     // Dashes carried from the previous line fall on continuation bytes, and
@@ -290,54 +311,62 @@ uint32_t QuickUtf8Columns(InputSource* source, const DumpLayout* layout, uint64_
     return i < hexWidth ? i : hexWidth;
 }
 
-// Eight characters side by side as MapControl shows them, with the
-// byte-order mark's sign where DF_DUMP_BOM asks for it.
-inline __m128i MapEightCharacters(__m128i ch, uint32_t flags, wchar_t replacement) {
-    auto select = [](__m128i mask, __m128i yes, __m128i no) {
-        return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
-    };
-    if (flags & DF_DUMP_BOM) ch = select(_mm_cmpeq_epi16(ch, _mm_set1_epi16(static_cast<short>(0xFEFF))),
-                                         _mm_set1_epi16(0xA4), ch);
-    // Unsigned comparisons by flipping the top bit of both sides.
-    const __m128i bias = _mm_set1_epi16(static_cast<short>(0x8000));
-    const __m128i biased = _mm_xor_si128(ch, bias);
-    const __m128i below20 = _mm_cmplt_epi16(biased, _mm_xor_si128(_mm_set1_epi16(0x20), bias));
-    const __m128i is7F = _mm_cmpeq_epi16(ch, _mm_set1_epi16(0x7F));
-    const __m128i c1Control = _mm_and_si128(_mm_cmpgt_epi16(ch, _mm_set1_epi16(0x7F)),
-                                            _mm_cmplt_epi16(ch, _mm_set1_epi16(0xA0)));
-    const __m128i replace = Broadcast16(replacement);
-    if (flags & DF_CONTROL_PICTURES) {
-        ch = select(below20, _mm_add_epi16(ch, _mm_set1_epi16(0x2400)), ch);
-        ch = select(is7F, _mm_set1_epi16(0x2421), ch);
-        ch = select(c1Control, replace, ch);
-    } else {
-        ch = select(_mm_or_si128(_mm_or_si128(below20, is7F), c1Control), replace, ch);
-    }
-    return ch;
+// Vectors of 8 and 16 UTF-16 units and of as many bytes, in the compiler's
+// own vector types: the column code below is written once, and serves SSE2
+// and, inlined into a function for AVX2, its 16-lane registers.
+typedef uint16_t Units8 __attribute__((vector_size(16)));
+typedef uint16_t Units16 __attribute__((vector_size(32)));
+typedef uint8_t Bytes8 __attribute__((vector_size(8)));
+typedef uint8_t Bytes16 __attribute__((vector_size(16)));
+
+template <class V>
+inline __attribute__((always_inline)) V Select(V mask, V yes, V no) {
+    return (mask & yes) | (~mask & no);
 }
 
-// Eight columns of a checked UTF-8 line, side by side in 16-bit lanes: the
-// character each byte starts (as one, two or three bytes), the byte-order
-// mark and control-character mapping of MapControl, and a blank where bit k
-// of blank is set. Reads the eight bytes at data and two more.
+// Characters side by side as MapControl shows them, with the byte-order
+// mark's sign where DF_DUMP_BOM asks for it.
+template <class V>
+inline __attribute__((always_inline)) V MapCharacters(V ch, uint32_t flags, uint16_t replacement) {
+    if (flags & DF_DUMP_BOM) ch = Select(V(ch == 0xFEFF), V{} + 0xA4, ch);
+    const V below20 = V(ch < 0x20), is7F = V(ch == 0x7F), c1 = V(ch > 0x7F) & V(ch < 0xA0);
+    const V replace = V{} + replacement;
+    if (flags & DF_CONTROL_PICTURES) {
+        ch = Select(below20, ch + 0x2400, ch);
+        ch = Select(is7F, V{} + 0x2421, ch);
+        return Select(c1, replace, ch);
+    }
+    return Select(below20 | is7F | c1, replace, ch);
+}
+
+// Columns of a checked UTF-8 line, one per lane: the character each byte
+// starts (as one, two or three bytes), mapped as MapControl maps it, and a
+// blank where bit k of blank is set. Reads the lanes' bytes at data and two
+// more.
+template <class V, class B>
+inline __attribute__((always_inline)) void Utf8Columns(const uint8_t* data, uint32_t blank, uint32_t flags,
+                                                       uint16_t replacement, wchar_t* out) {
+    B raw[3];
+    for (int k = 0; k < 3; ++k) std::memcpy(&raw[k], data + k, sizeof raw[k]);
+    const V b0 = __builtin_convertvector(raw[0], V), t1 = __builtin_convertvector(raw[1], V) & 0x3F,
+            t2 = __builtin_convertvector(raw[2], V) & 0x3F;
+    const V two = ((b0 & 0x1F) << 6) | t1;
+    const V three = (b0 << 12) | (t1 << 6) | t2;
+    V ch = Select(V(b0 > 0xDF), three, Select(V(b0 > 0xBF), two, b0));
+    ch = MapCharacters(ch, flags, replacement);
+    V bit;
+    for (unsigned k = 0; k < sizeof(V) / 2; ++k) bit[k] = static_cast<uint16_t>(1u << k);
+    ch = Select(V(((V{} + static_cast<uint16_t>(blank)) & bit) == bit), V{} + L' ', ch);
+    std::memcpy(out, &ch, sizeof ch);
+}
+
 void EightUtf8Columns(const uint8_t* data, uint64_t blank, uint32_t flags, wchar_t replacement, wchar_t* out) {
-    const __m128i zero = _mm_setzero_si128();
-    auto units = [&](int offset) {
-        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(data + offset)), zero);
-    };
-    const __m128i b0 = units(0), b1 = units(1), b2 = units(2);
-    const __m128i low6 = _mm_set1_epi16(0x3F);
-    const __m128i t1 = _mm_and_si128(b1, low6), t2 = _mm_and_si128(b2, low6);
-    const __m128i v2 = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(b0, _mm_set1_epi16(0x1F)), 6), t1);
-    const __m128i v3 = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(b0, 12), _mm_slli_epi16(t1, 6)), t2);
-    const __m128i isTwo = _mm_cmpgt_epi16(b0, _mm_set1_epi16(0xBF));
-    const __m128i isThree = _mm_cmpgt_epi16(b0, _mm_set1_epi16(0xDF));
-    const __m128i onlyTwo = _mm_andnot_si128(isThree, isTwo);
-    __m128i ch = _mm_or_si128(_mm_or_si128(_mm_andnot_si128(isTwo, b0), _mm_and_si128(onlyTwo, v2)),
-                              _mm_and_si128(isThree, v3));
-    ch = MapEightCharacters(ch, flags, replacement);
-    ch = SelectByBits(blank, _mm_set1_epi16(L' '), ch);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), ch);
+    Utf8Columns<Units8, Bytes8>(data, static_cast<uint32_t>(blank & 0xFF), flags, replacement, out);
+}
+
+__attribute__((target("avx2"))) void SixteenUtf8ColumnsAvx2(const uint8_t* data, uint64_t blank, uint32_t flags,
+                                                            wchar_t replacement, wchar_t* out) {
+    Utf8Columns<Units16, Bytes16>(data, static_cast<uint32_t>(blank & 0xFFFF), flags, replacement, out);
 }
 
 // A whole UTF-8 line at once when every character that starts in it is one
@@ -355,7 +384,7 @@ bool QuickUtf8Line(InputSource* source, const DumpLayout* layout, uint64_t line,
     // The dashes of the line may have classified these bytes already.
     ByteClasses own;
     const bool known = layout->ClassesAt == data && layout->ClassesSpan >= span;
-    if (!known) own = Classify(data, span);
+    if (!known) own = Classify(data, span, source->Size - line);
     const ByteClasses& bytes = known ? layout->Classes : own;
     const uint32_t start = static_cast<uint32_t>(source->Position - line);
     // Columns from the decoder position on; those before it are blank.
@@ -372,6 +401,8 @@ bool QuickUtf8Line(InputSource* source, const DumpLayout* layout, uint64_t line,
     const uint32_t flags = layout->Flags;
     const wchar_t replacement = layout->Replacement;
     uint32_t i = 0;
+    if (DumpUseAvx2)
+        for (; i + 16 <= hexWidth; i += 16) SixteenUtf8ColumnsAvx2(data + i, blank >> i, flags, replacement, out + i);
     for (; i + 8 <= hexWidth; i += 8) EightUtf8Columns(data + i, blank >> i, flags, replacement, out + i);
     for (; i < hexWidth; ++i) {
         const uint32_t b0 = data[i], b1 = data[i + 1], b2 = data[i + 2];
@@ -411,7 +442,7 @@ bool QuickUtf16Line(InputSource* source, const DumpLayout* layout, uint64_t line
         const __m128i surrogate = _mm_cmpeq_epi16(_mm_and_si128(ch, _mm_set1_epi16(static_cast<short>(0xF800))),
                                                   _mm_set1_epi16(static_cast<short>(0xD800)));
         if (_mm_movemask_epi8(surrogate)) return false;
-        ch = MapEightCharacters(ch, flags, replacement);
+        ch = __m128i(MapCharacters(Units8(ch), flags, replacement));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * k), _mm_unpacklo_epi16(ch, blanks));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * k + 8), _mm_unpackhi_epi16(ch, blanks));
     }

@@ -60,7 +60,9 @@ TEST(FastPath, FullLinesWithDashes) {
 TEST(FastPath, DashesByMasksMatchTheByteWalk) {
     std::mt19937 rng(7);
     const uint32_t widths[] = {8, 12, 13, 16, 24, 32, 48, 61, 62, 80};
+    const bool detected = DumpUseAvx2;
     for (int round = 0; round < 60; ++round) {
+        DumpUseAvx2 = detected && (round / 2) % 2;  // with and without the 32-byte classes
         TestInput input(RandomUtf8(rng, 200 + rng() % 300, round % 2 == 0), Utf8);
         for (uint32_t width : widths) {
             const Window w{width, rng() % 8, rng() % 3 ? 0 : input.bytes.size() - rng() % 40};
@@ -82,6 +84,7 @@ TEST(FastPath, DashesByMasksMatchTheByteWalk) {
             }
         }
     }
+    DumpUseAvx2 = detected;
 }
 
 // Full lines take their dashes straight into the hex cells; every value area
@@ -158,7 +161,9 @@ TEST(FastPath, QuickTextMatchesNextChar) {
     std::mt19937 rng(11);
     const uint32_t widths[] = {1, 2, 3, 8, 14, 16, 17, 24, 32, 62, 80};
     const uint32_t flagSets[] = {0, DF_CONTROL_PICTURES, DF_DUMP_BOM};
+    const bool detected = DumpUseAvx2;
     for (int round = 0; round < 60; ++round) {
+        DumpUseAvx2 = detected && (round / 3) % 2;  // with and without the 16-lane columns
         const uint32_t encoding = round % 3 == 0 ? Utf8 : round % 3 == 1 ? Utf16Le : Utf16Be;
         const size_t size = 100 + rng() % 300;
         const std::string bytes = encoding == Utf8 ? RandomUtf8(rng, size, round % 2 == 0)
@@ -187,6 +192,7 @@ TEST(FastPath, QuickTextMatchesNextChar) {
             }
         }
     }
+    DumpUseAvx2 = detected;
 }
 
 // Single-byte text goes through a table filled once per input; every byte

@@ -13,13 +13,10 @@ SIZE=$((SIZE_MB * 1048576))
 bytora_install_needs curl:curl bc:bc || exit 1
 bytora_setup --target bytora || exit 1
 
+source "$ROOT/tests/url/servers.sh"
 WORK=$(mktemp -d)
-SERVER=""
 cleanup() {
-    if [ -n "$SERVER" ]; then
-        kill "$SERVER" 2>/dev/null
-        wait "$SERVER" 2>/dev/null
-    fi
+    url_servers_stop
     rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -27,13 +24,7 @@ trap "exit 1" INT TERM HUP
 
 # The test servers: their /bytes/N is N bytes sent from memory.
 mkdir -p "$WORK/ftp"
-/usr/bin/python3 "$ROOT/tests/url/servers.py" "$WORK" >"$WORK/servers.log" 2>&1 &
-SERVER=$!
-for ((i = 0; i < 200; i++)); do
-    [ -s "$WORK/ports" ] && break
-    sleep 0.1
-done
-[ -s "$WORK/ports" ] || { cat "$WORK/servers.log" >&2; echo "the server did not start" >&2; exit 1; }
+url_servers_start "$WORK" || { echo "the server did not start" >&2; exit 1; }
 PORT=$(sed -n 's/^HTTP=//p' "$WORK/ports")
 URL="http://127.0.0.1:$PORT/bytes/$SIZE"
 

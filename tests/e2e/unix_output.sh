@@ -22,10 +22,8 @@ cleanup() {
 trap cleanup EXIT
 trap "exit 1" INT TERM HUP
 
-PASSED=0
-FAILED=0
-pass() { PASSED=$((PASSED + 1)); echo "ok: $*"; }
-fail() { FAILED=$((FAILED + 1)); echo "FAILED: $*"; }
+NAME=unix_output
+source "$ROOT/tests/support/checks.sh"
 now() { date +%s%N; }
 
 truncate -s 1G "$WORK/big.bin"
@@ -135,5 +133,4 @@ done
 "${TMUX_CMD[@]}" kill-server 2>/dev/null
 check_gone "terminal closed at the prompt" "$copy" "$marker"
 
-echo "unix_output: $PASSED passed, $FAILED failed"
-[ "$FAILED" -eq 0 ]
+finish

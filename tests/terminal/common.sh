@@ -26,15 +26,7 @@ cleanup() {
 trap cleanup EXIT
 trap "exit 1" INT TERM HUP
 
-PASSED=0
-FAILED=0
-pass() { PASSED=$((PASSED + 1)); echo "ok: $*"; }
-fail() { FAILED=$((FAILED + 1)); echo "FAILED: $*"; }
-# The closing line, and the exit code: 0 when every check passed.
-finish() {
-    echo "$NAME: $PASSED passed, $FAILED failed"
-    [ "$FAILED" -eq 0 ]
-}
+source "$ROOT/tests/support/checks.sh"
 
 screen() { "${TMUX_CMD[@]}" capture-pane -p -t bytora 2>/dev/null; }
 # With the colours as escape sequences.

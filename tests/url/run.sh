@@ -9,15 +9,11 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 source "$ROOT/tools/buildenv.sh"
 EXE=$1
 shift
-PYTHON=/usr/bin/python3  # Debian's, with the FTP server module
+source "$ROOT/tests/url/servers.sh"
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/bytora-url.XXXXXX")
-SERVER=""
 cleanup() {
-    if [ -n "$SERVER" ]; then
-        kill "$SERVER" 2>/dev/null
-        wait "$SERVER" 2>/dev/null
-    fi
+    url_servers_stop
     rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -26,15 +22,8 @@ trap "exit 1" INT TERM HUP
 mkdir -p "$WORK/ftp/sub"
 printf 'FTP file\r\n' >"$WORK/ftp/sub/file.txt"
 
-"$PYTHON" "$ROOT/tests/url/servers.py" "$WORK" >"$WORK/servers.log" 2>&1 &
-SERVER=$!
 # Two RSA keys each for two authorities take a moment.
-for ((i = 0; i < 200; i++)); do
-    [ -s "$WORK/ports" ] && break
-    kill -0 "$SERVER" 2>/dev/null || break
-    sleep 0.1
-done
-[ -s "$WORK/ports" ] || { cat "$WORK/servers.log" >&2; echo "url: the servers did not start" >&2; exit 1; }
+url_servers_start "$WORK" || { echo "url: the servers did not start" >&2; exit 1; }
 while IFS== read -r name port; do
     export "BYTORA_TEST_${name}_PORT=$port"
 done <"$WORK/ports"

@@ -71,6 +71,34 @@ bool HasWildcards(const wchar_t* s, size_t n) {
     return false;
 }
 
+// The folder part of the last true name asked for, as typed and as found.
+// The dump of a tree asks for the true name of every file, folder after
+// folder, and each component costs a directory search; the folders of one
+// walk stay as they are. Kept briefly, so that a folder renamed meanwhile
+// shows its new name within a second; the key is compared exactly, so a
+// folder typed in another letter case is looked up afresh.
+struct FolderCache {
+    wchar_t typed[PathCapacity];  // up to and including the last separator
+    wchar_t found[PathCapacity];
+    size_t typedLength = 0, foundLength = 0;
+    ULONGLONG filled = 0;
+};
+FolderCache Folder;
+constexpr ULONGLONG FolderLifetimeMs = 1000;
+
+bool FolderCacheHolds(const wchar_t* full, size_t prefixLength) {
+    return Folder.typedLength == prefixLength && GetTickCount64() - Folder.filled < FolderLifetimeMs &&
+           wmemcmp(Folder.typed, full, prefixLength) == 0;
+}
+
+void RememberFolder(const wchar_t* full, size_t prefixLength, const wchar_t* found, size_t foundLength) {
+    wmemcpy(Folder.typed, full, prefixLength);
+    wmemcpy(Folder.found, found, foundLength);
+    Folder.typedLength = prefixLength;
+    Folder.foundLength = foundLength;
+    Folder.filled = GetTickCount64();
+}
+
 // The true name of a full path: each existing component takes the letter case
 // (and long form) it has on disk; from the first component that is missing or
 // holds wildcards on, the rest stays as typed.
@@ -89,7 +117,20 @@ bool CorrectCase(const wchar_t* full, wchar_t* out) {
     PathBuffer query;
     if (!query.data) return false;
     bool walking = true;
-    for (size_t pos = root; pos < length;) {
+    // The folder part: everything up to the separator before the last component.
+    size_t prefix = 0;
+    for (size_t i = root; i + 1 < length; ++i)
+        if (full[i] == L'\\') prefix = i + 1;
+    size_t pos = root;
+    if (prefix && FolderCacheHolds(full, prefix)) {
+        wmemcpy(out, Folder.found, Folder.foundLength);
+        outLength = Folder.foundLength;
+        out[outLength] = L'\0';
+        pos = prefix;
+    }
+    while (pos < length) {
+        if (pos == prefix && walking && outLength > root && !FolderCacheHolds(full, prefix))
+            RememberFolder(full, prefix, out, outLength);
         size_t end = pos;
         while (end < length && full[end] != L'\\') ++end;
         const wchar_t* component = full + pos;

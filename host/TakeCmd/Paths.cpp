@@ -74,29 +74,115 @@ bool HasWildcards(const wchar_t* s, size_t n) {
 // The folder part of the last true name asked for, as typed and as found.
 // The dump of a tree asks for the true name of every file, folder after
 // folder, and each component costs a directory search; the folders of one
-// walk stay as they are. Kept briefly, so that a folder renamed meanwhile
-// shows its new name within a second; the key is compared exactly, so a
-// folder typed in another letter case is looked up afresh.
+// walk stay as they are. A folder is found from the longest run of leading
+// components it shares with the cached one, and the cached folder's own
+// names are listed once (see ListedExactly). Kept briefly, so that a folder
+// renamed meanwhile shows its new name within a second; the text is compared
+// exactly, so a folder typed in another letter case is looked up afresh.
+constexpr size_t MaxCachedDepth = 128;
 struct FolderCache {
-    wchar_t typed[PathCapacity];  // up to and including the last separator
+    wchar_t typed[PathCapacity];
     wchar_t found[PathCapacity];
-    size_t typedLength = 0, foundLength = 0;
-    ULONGLONG filled = 0;
+    // Where each component ends, after its separator, in both texts: entry
+    // 0 is the root, entry depth the whole folder; depth 0: nothing cached.
+    size_t typedEnds[MaxCachedDepth + 1];
+    size_t foundEnds[MaxCachedDepth + 1];
+    size_t depth = 0;
+    ULONGLONG filled = 0;  // when its oldest part was looked up
+    // The folder's names, each with its terminator, listed at its second
+    // lookup (a single name never costs a whole listing): 0 not listed yet,
+    // 1 listed, -1 too many names to keep. Lookups go on from the last name
+    // found, as a walk asks in the listing's order.
+    int listed = 0;
+    wchar_t* names = nullptr;
+    size_t namesUsed = 0, cursor = 0;
 };
 FolderCache Folder;
 constexpr ULONGLONG FolderLifetimeMs = 1000;
+constexpr size_t ListingUnits = size_t{1} << 20;
 
-bool FolderCacheHolds(const wchar_t* full, size_t prefixLength) {
-    return Folder.typedLength == prefixLength && GetTickCount64() - Folder.filled < FolderLifetimeMs &&
-           wmemcmp(Folder.typed, full, prefixLength) == 0;
+// How many leading components of the folder part of full (prefix units) the
+// cache holds exactly so; 0 when none, or when the cache is too old.
+size_t CachedDepth(const wchar_t* full, size_t prefix) {
+    if (Folder.depth == 0 || GetTickCount64() - Folder.filled >= FolderLifetimeMs) return 0;
+    const size_t limit = prefix < Folder.typedEnds[Folder.depth] ? prefix : Folder.typedEnds[Folder.depth];
+    size_t same = 0;
+    while (same < limit && Folder.typed[same] == full[same]) ++same;
+    size_t k = Folder.depth;
+    while (k > 0 && Folder.typedEnds[k] > same) --k;
+    return k;
 }
 
-void RememberFolder(const wchar_t* full, size_t prefixLength, const wchar_t* found, size_t foundLength) {
-    wmemcpy(Folder.typed, full, prefixLength);
-    wmemcpy(Folder.found, found, foundLength);
-    Folder.typedLength = prefixLength;
-    Folder.foundLength = foundLength;
-    Folder.filled = GetTickCount64();
+struct Boundaries {
+    size_t typed[MaxCachedDepth + 1];
+    size_t found[MaxCachedDepth + 1];
+    size_t depth = 0;
+};
+
+void RememberFolder(const wchar_t* full, const wchar_t* found, const Boundaries& ends, ULONGLONG filled) {
+    wmemcpy(Folder.typed, full, ends.typed[ends.depth]);
+    wmemcpy(Folder.found, found, ends.found[ends.depth]);
+    memcpy(Folder.typedEnds, ends.typed, (ends.depth + 1) * sizeof(size_t));
+    memcpy(Folder.foundEnds, ends.found, (ends.depth + 1) * sizeof(size_t));
+    Folder.depth = ends.depth;
+    Folder.filled = filled;
+    Folder.listed = 0;
+}
+
+// "\\?\" or "\\?\UNC" and the folder's found name: the form every search goes through.
+bool LongForm(wchar_t* query, const wchar_t* folder, size_t folderLength, const wchar_t* rest, size_t restLength) {
+    const bool unc = folder[1] != L':';
+    if (8 + folderLength + restLength >= PathCapacity) return false;
+    wcscpy(query, unc ? L"\\\\?\\UNC" : L"\\\\?\\");
+    wcsncat(query, unc ? folder + 1 : folder, unc ? folderLength - 1 : folderLength);
+    wcsncat(query, rest, restLength);
+    return true;
+}
+
+void ListFolder() {
+    Folder.listed = -1;
+    if (!Folder.names) Folder.names = static_cast<wchar_t*>(malloc(ListingUnits * sizeof(wchar_t)));
+    PathBuffer query;
+    if (!Folder.names || !query.data || !LongForm(query.data, Folder.found, Folder.foundEnds[Folder.depth], L"*", 1)) return;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileExW(query.data, FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr,
+                                   FIND_FIRST_EX_LARGE_FETCH);
+    if (find == INVALID_HANDLE_VALUE) return;
+    size_t used = 0;
+    bool whole = true;
+    do {
+        const size_t n = wcslen(entry.cFileName) + 1;
+        if (used + n > ListingUnits) {
+            whole = false;
+            break;
+        }
+        wmemcpy(Folder.names + used, entry.cFileName, n);
+        used += n;
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    if (!whole) return;
+    Folder.namesUsed = used;
+    Folder.cursor = 0;
+    Folder.listed = 1;
+}
+
+// True when the cached folder holds a name spelt exactly so: its letter case
+// is then its true case. The walk hands over names as it found them, so this
+// answers nearly every lookup; any other spelling is searched for.
+bool ListedExactly(const wchar_t* name, size_t length) {
+    if (Folder.listed == 0) ListFolder();
+    if (Folder.listed != 1 || Folder.namesUsed == 0) return false;
+    size_t at = Folder.cursor;
+    do {
+        const size_t n = wcslen(Folder.names + at);
+        if (n == length && wmemcmp(Folder.names + at, name, length) == 0) {
+            Folder.cursor = at;
+            return true;
+        }
+        at += n + 1;
+        if (at >= Folder.namesUsed) at = 0;
+    } while (at != Folder.cursor);
+    return false;
 }
 
 // The true name of a full path: each existing component takes the letter case
@@ -112,7 +198,6 @@ bool CorrectCase(const wchar_t* full, wchar_t* out) {
     memcpy(out, full, root * sizeof(wchar_t));
     out[root] = L'\0';
     if (out[1] == L':') out[0] = FoldCase(out[0]);
-    bool unc = out[1] != L':';
     size_t outLength = root;
     PathBuffer query;
     if (!query.data) return false;
@@ -121,16 +206,26 @@ bool CorrectCase(const wchar_t* full, wchar_t* out) {
     size_t prefix = 0;
     for (size_t i = root; i + 1 < length; ++i)
         if (full[i] == L'\\') prefix = i + 1;
+    Boundaries ends;
+    ends.typed[0] = ends.found[0] = root;
+    bool recording = prefix != 0;
     size_t pos = root;
-    if (prefix && FolderCacheHolds(full, prefix)) {
-        wmemcpy(out, Folder.found, Folder.foundLength);
-        outLength = Folder.foundLength;
+    const size_t cachedDepth = prefix ? CachedDepth(full, prefix) : 0;
+    const bool wholeFolder = cachedDepth && Folder.typedEnds[cachedDepth] == prefix;
+    if (cachedDepth) {
+        memcpy(ends.typed, Folder.typedEnds, (cachedDepth + 1) * sizeof(size_t));
+        memcpy(ends.found, Folder.foundEnds, (cachedDepth + 1) * sizeof(size_t));
+        ends.depth = cachedDepth;
+        outLength = Folder.foundEnds[cachedDepth];
+        wmemcpy(out, Folder.found, outLength);
         out[outLength] = L'\0';
-        pos = prefix;
+        pos = Folder.typedEnds[cachedDepth];
     }
     while (pos < length) {
-        if (pos == prefix && walking && outLength > root && !FolderCacheHolds(full, prefix))
-            RememberFolder(full, prefix, out, outLength);
+        // The whole folder found: kept for the next name, with the age of
+        // the oldest part it took from the cache.
+        if (pos == prefix && walking && recording && !wholeFolder)
+            RememberFolder(full, out, ends, cachedDepth ? Folder.filled : GetTickCount64());
         size_t end = pos;
         while (end < length && full[end] != L'\\') ++end;
         const wchar_t* component = full + pos;
@@ -138,13 +233,11 @@ bool CorrectCase(const wchar_t* full, wchar_t* out) {
         const wchar_t* use = component;
         size_t useLength = componentLength;
         WIN32_FIND_DATAW found;
-        if (walking && componentLength > 0 && !HasWildcards(component, componentLength)) {
+        if (wholeFolder && pos == prefix && componentLength > 0 && ListedExactly(component, componentLength)) {
+            // As typed is as found.
+        } else if (walking && componentLength > 0 && !HasWildcards(component, componentLength)) {
             // The query goes through the long-path form: "\\?\C:\..." or "\\?\UNC\server\...".
-            size_t needed = 8 + outLength + componentLength;
-            if (needed >= PathCapacity) return false;
-            wcscpy(query.data, unc ? L"\\\\?\\UNC" : L"\\\\?\\");
-            wcscat(query.data, unc ? out + 1 : out);
-            wcsncat(query.data, component, componentLength);
+            if (!LongForm(query.data, out, outLength, component, componentLength)) return false;
             HANDLE find = FindFirstFileW(query.data, &found);
             if (find != INVALID_HANDLE_VALUE) {
                 FindClose(find);
@@ -163,6 +256,15 @@ bool CorrectCase(const wchar_t* full, wchar_t* out) {
         if (separator) out[outLength++] = L'\\';
         out[outLength] = L'\0';
         pos = separator ? end + 1 : end;
+        if (separator && walking && recording) {
+            if (ends.depth == MaxCachedDepth) {
+                recording = false;
+            } else {
+                ++ends.depth;
+                ends.typed[ends.depth] = pos;
+                ends.found[ends.depth] = outLength;
+            }
+        }
     }
     return true;
 }

@@ -49,6 +49,10 @@ void ResetPaging(void);                      // start of a run: all three to 0
 int ParsePauseOption(wchar_t* argument, int32_t* pauseLines);
 uint32_t SetPageLength(uint32_t lines);
 int EndLine(const wchar_t* text, int count);  // 0, or -3 on a break or failed output
+// EndLine for one line ending that went out in the same QPuts as its line
+// (put: that call's result); only while colour is off, as EndLine then
+// writes nothing before the ending. One host call per dump line, not two.
+int EndWrittenLine(int put);
 
 // The system's error code of the first write to standard output that failed
 // in this run, 0 while all is well; once it is set EndLine stops the run. The

@@ -207,6 +207,52 @@ void NoteOutputFailure(void) {
     OutputError = error ? error : ERROR_WRITE_FAULT;
 }
 
+namespace {
+
+// What follows every line ending: a failed write (failed: the ending's
+// QPuts), a break, a full page and its prompt. 0, or -3 to stop the run.
+int CountLineEnding(bool failed) {
+    // The host keeps a failure and fails every later write too, so the
+    // line ending also tells of a failed line; no system call per line.
+    if (failed) NoteOutputFailure();
+    if (OutputError) return -3;
+    if (BreakRequested) {
+        WriteBreakMark();
+        return -3;
+    }
+    if (LinesLeft == 0 || --LinesLeft != 0) return 0;
+
+    LinesLeft = PageLength;
+    _cputws(Prompt);
+    int key = WaitKey();
+    _cputws(Eraser);
+    switch (key) {
+    case KeyBreak:
+        WriteBreakMark();
+        return -3;
+    case KeyEscape:
+        return -3;
+    case L'/':
+        LinesLeft = PageLength / 2;
+        break;
+    case L'0':
+        LinesLeft = 10;
+        break;
+    case L'1': case L'2': case L'3': case L'4': case L'5':
+    case L'6': case L'7': case L'8': case L'9':
+        LinesLeft = static_cast<uint32_t>(key - L'0');
+        break;
+    case L'A': case L'a': case L'C': case L'c':
+        LinesLeft = PageLength = 0;
+        break;
+    default:
+        break;  // a full page
+    }
+    return 0;
+}
+
+}  // namespace
+
 int EndLine(const wchar_t* text, int count) {
     if (!text || !*text) text = L"\r\n";
     if (NormalAttr) {
@@ -215,45 +261,13 @@ int EndLine(const wchar_t* text, int count) {
         if (TerminalWindow) _cputs("\x1b[23;24m");
         tty_yield(0);
     }
-    for (int i = 0; i < count; ++i) {
-        // The host keeps a failure and fails every later write too, so the
-        // line ending also tells of a failed line; no system call per line.
-        if (QPuts(text) < 0) NoteOutputFailure();
-        if (OutputError) return -3;
-        if (BreakRequested) {
-            WriteBreakMark();
-            return -3;
-        }
-        if (LinesLeft == 0 || --LinesLeft != 0) continue;
-
-        LinesLeft = PageLength;
-        _cputws(Prompt);
-        int key = WaitKey();
-        _cputws(Eraser);
-        switch (key) {
-        case KeyBreak:
-            WriteBreakMark();
-            return -3;
-        case KeyEscape:
-            return -3;
-        case L'/':
-            LinesLeft = PageLength / 2;
-            break;
-        case L'0':
-            LinesLeft = 10;
-            break;
-        case L'1': case L'2': case L'3': case L'4': case L'5':
-        case L'6': case L'7': case L'8': case L'9':
-            LinesLeft = static_cast<uint32_t>(key - L'0');
-            break;
-        case L'A': case L'a': case L'C': case L'c':
-            LinesLeft = PageLength = 0;
-            break;
-        default:
-            break;  // a full page
-        }
-    }
+    for (int i = 0; i < count; ++i)
+        if (CountLineEnding(QPuts(text) < 0) == -3) return -3;
     return 0;
+}
+
+int EndWrittenLine(int put) {
+    return CountLineEnding(put < 0);
 }
 
 int PagedPrintfPlain(const wchar_t* format, va_list args) {

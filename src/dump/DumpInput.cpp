@@ -43,6 +43,10 @@ int WriteLines(InputSource* source, DumpLayout* layout, const wchar_t* lineEndin
     PreviousLine previous;
     bool inDuplicateRun = false;
     uint32_t count = 0;
+    // Without colour nothing comes between a line and its ending, so both go
+    // to the host in one call.
+    const bool joinEnding = !NormalAttr && lineEnding && lineEnding[0];
+    const size_t endingLength = joinEnding ? wcslen(lineEnding) : 0;
 
     for (uint64_t line = layout->Start; line < layout->End; line += hexWidth) {
         // Bytes of the input at this line, up to a full line; never beyond the input.
@@ -64,10 +68,15 @@ int WriteLines(InputSource* source, DumpLayout* layout, const wchar_t* lineEndin
             inDuplicateRun = false;
         }
         if (altLines && (count & 1)) SetColors(HighlightAttr);
-        BuildDumpLine(source, layout, line, buffer);
-        QPuts(buffer);
+        const size_t length = BuildDumpLine(source, layout, line, buffer);
         ++count;
-        if (EndLine(lineEnding, 1) == -3) return -3;
+        if (joinEnding && length + endingLength < DumpLineCapacity) {
+            std::memcpy(buffer + length, lineEnding, (endingLength + 1) * sizeof(wchar_t));
+            if (EndWrittenLine(QPuts(buffer)) == -3) return -3;
+        } else {
+            QPuts(buffer);
+            if (EndLine(lineEnding, 1) == -3) return -3;
+        }
         if (flags & DF_KEYBOARD) PollHotKeys();
         if (collapse) {
             std::memcpy(previous.bytes, source->Data + line, available);

@@ -55,6 +55,31 @@ TEST_F(TrueNameTest, ExistingComponentsTakeTheirCaseOnDisk) {
     ExpectName(TrueName(dir + L"/mixedcase/data.bin"), L"\\MixedCase\\Data.Bin");
 }
 
+// A walk asks for name after name in the same folders; whatever the host
+// keeps between the calls, each answer is the case on disk.
+TEST_F(TrueNameTest, NamesAskedOneAfterAnotherKeepTheCaseOnDisk) {
+    ASSERT_TRUE(CreateDirectoryW((dir + L"\\Other").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((dir + L"\\Other\\Deep").c_str(), nullptr));
+    const struct {
+        const wchar_t* typed;
+        const wchar_t* expected;
+        const wchar_t* createFirst;  // made just before the question
+    } rows[] = {
+        {L"\\mixedcase\\data.bin", L"\\MixedCase\\Data.Bin", nullptr},
+        {L"\\MixedCase\\Data.Bin", L"\\MixedCase\\Data.Bin", nullptr},
+        {L"\\MixedCase\\Data.Bin", L"\\MixedCase\\Data.Bin", nullptr},
+        {L"\\MixedCase\\DATA.BIN", L"\\MixedCase\\Data.Bin", nullptr},
+        {L"\\MixedCase\\later.txt", L"\\MixedCase\\Later.Txt", L"\\MixedCase\\Later.Txt"},
+        {L"\\other\\DEEP\\none.bin", L"\\Other\\Deep\\none.bin", nullptr},
+        {L"\\MIXEDCASE\\data.bin", L"\\MixedCase\\Data.Bin", nullptr},
+        {L"\\MixedCase\\Data.Bin", L"\\MixedCase\\Data.Bin", nullptr},
+    };
+    for (const auto& row : rows) {
+        if (row.createFirst) ASSERT_TRUE(WriteBytes(dir + row.createFirst, "y"));
+        ExpectName(TrueName(dir + row.typed), row.expected);
+    }
+}
+
 TEST_F(TrueNameTest, RelativeNamesBecomeFull) {
     wchar_t old[MAX_PATH + 1];
     GetCurrentDirectoryW(MAX_PATH + 1, old);

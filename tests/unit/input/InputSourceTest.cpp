@@ -80,8 +80,35 @@ protected:
     InputSource source{};
 };
 
+// Named files up to 64 KiB are read into a block the record owns, with no
+// handle left open; larger ones are mapped. Either way the same bytes, and
+// ReleaseInput empties the record.
+TEST_F(InputSourceTest, SmallFilesAreReadLargerOnesMapped) {
+    const struct {
+        size_t size;
+        bool mapped;
+    } rows[] = {{1, false}, {65536, false}, {65537, true}};
+    for (const auto& row : rows) {
+        std::string bytes(row.size, '\0');
+        for (size_t i = 0; i < row.size; ++i) bytes[i] = static_cast<char>(i * 7 + 3);
+        const std::wstring name = Path(L"Read.bin");
+        ASSERT_TRUE(WriteBytes(name, bytes));
+        ASSERT_EQ(OpenInput(&source, name.c_str(), 0x181, 0, 0), 0) << row.size;
+        EXPECT_EQ(source.Size, row.size);
+        EXPECT_EQ(Bytes(source), bytes) << row.size;
+        EXPECT_EQ(source.FileHandle != nullptr, row.mapped) << row.size;
+        EXPECT_EQ(source.MappingHandle != nullptr, row.mapped) << row.size;
+        EXPECT_EQ(source.TempFileName, nullptr);
+        ReleaseInput(&source);
+        EXPECT_TRUE(IsEmptyRecord(source)) << row.size;
+        // Nothing of ours holds the file any more.
+        EXPECT_TRUE(DeleteFileW(name.c_str())) << row.size;
+    }
+}
+
 TEST_F(InputSourceTest, RealFileIsMappedUnderItsFullTrueName) {
-    const std::string bytes = "Hello, mapped world\r\n\x01\xff";
+    // Beyond 64 KiB: smaller files are read (see below).
+    const std::string bytes = "Hello, mapped world\r\n\x01\xff" + std::string(65536, 'x');
     ASSERT_TRUE(WriteBytes(Path(L"Sample.bin"), bytes));
     wchar_t oldDir[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, oldDir);

@@ -4,6 +4,8 @@
 # common configuration, plus the peak memory of a small and a large input.
 # Wine's own start-up is measured apart and subtracted; see bench/bench.py.
 # Usage: bench/bench.sh [size-in-MiB] [runs]
+# BYTORA_EXE names another bytora.exe (with its two libraries beside it), to
+# compare builds.
 set -u
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 source "$ROOT/tools/buildenv.sh"
@@ -25,4 +27,4 @@ trap cleanup EXIT
 wineserver -p 2>/dev/null
 
 python3 "$ROOT/bench/bench.py" --work "$WORK" --size "$SIZE_MB" --runs "$RUNS" \
-    --bytora "$BUILD_DIR/bin/bytora.exe"
+    --bytora "${BYTORA_EXE:-$BUILD_DIR/bin/bytora.exe}"

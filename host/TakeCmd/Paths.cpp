@@ -71,6 +71,14 @@ bool HasWildcards(const wchar_t* s, size_t n) {
     return false;
 }
 
+// QueryTrueName's working texts. It runs on the command's thread only, as
+// does the folder it keeps below; four 64 KiB blocks from the heap per call
+// cost the system calls of mapping them afresh each time.
+struct WorkText {
+    wchar_t data[PathCapacity];
+};
+WorkText TrueNamePlain, TrueNameFull, TrueNameFixed, TrueNameQuery;
+
 // The folder part of the last true name asked for, as typed and as found.
 // The dump of a tree asks for the true name of every file, folder after
 // folder, and each component costs a directory search; the folders of one
@@ -199,8 +207,7 @@ bool CorrectCase(const wchar_t* full, wchar_t* out) {
     out[root] = L'\0';
     if (out[1] == L':') out[0] = FoldCase(out[0]);
     size_t outLength = root;
-    PathBuffer query;
-    if (!query.data) return false;
+    WorkText& query = TrueNameQuery;
     bool walking = true;
     // The folder part: everything up to the separator before the last component.
     size_t prefix = 0;
@@ -301,8 +308,9 @@ int QueryTrueName(const wchar_t* name, wchar_t* out) {
     if (!name || !*name) return 1;
     size_t nameLength = wcslen(name);
     if (nameLength >= host::PathCapacity) return 1;
-    host::PathBuffer plain, full, fixed;
-    if (!plain.data || !full.data || !fixed.data) return 1;
+    host::WorkText& plain = host::TrueNamePlain;
+    host::WorkText& full = host::TrueNameFull;
+    host::WorkText& fixed = host::TrueNameFixed;
     // A long-path name keeps its form in the result; it is worked on without
     // the prefix: "\\?\C:\x" as "C:\x", "\\?\UNC\server\x" as "\\server\x".
     const wchar_t* prefix = L"";

@@ -422,13 +422,13 @@ int OpenStandardInput(InputSource* source) {
     return MapInput(source, nullptr);
 }
 
+// The host's answer, copied into Name at once. A static: it is asked for
+// every file of a walk, and under Wine a 64 KiB block from the heap is mapped
+// afresh each time; a list file's names each finish with it before the next.
+wchar_t TrueNameText[PathUnits];
+
 int OpenFile(InputSource* source) {
-    HeapBlock trueName(PathUnits * sizeof(wchar_t));
-    if (!trueName.p) {
-        source->LastError = NoMemory;
-        return FailOpen(source);
-    }
-    wchar_t* text = trueName.Text();
+    wchar_t* text = TrueNameText;
     text[0] = 0;
     QueryTrueName(source->Name, text);
     text[PathUnits - 1] = 0;

@@ -2,6 +2,7 @@
 #include "plugin/HostServices.h"
 #include "TestSupport.h"
 #include "HostTestUtil.h"
+#include "HostApi.h"
 
 #include <memory>
 #include <string>
@@ -190,14 +191,122 @@ TEST(ExpandVariables, DescriptionsComeFromDescriptIon) {
     RemoveTree(dir);
 }
 
+// The query as the plug-in writes it: the name quoted, each "%" doubled.
+std::wstring DescriptQuery(const std::wstring& path) {
+    std::wstring query = L"%@descript[\"";
+    for (wchar_t c : path) query += c == L'%' ? L"%%" : std::wstring(1, c);
+    return query + L"\"]";
+}
+
+// Runs body with the description file held in memory between lookups, then
+// read through for every lookup: both must give the same answers.
+template <class Body> void InBothWays(Body body) {
+    for (unsigned long long limit : {32ull << 20, 0ull}) {
+        unsigned long long previous = HostLimitDescriptionCache(limit);
+        SCOPED_TRACE(limit ? "held in memory" : "read through");
+        body();
+        HostLimitDescriptionCache(previous);
+    }
+}
+
+TEST(ExpandVariables, EveryNameFindsItsOwnDescription) {
+    std::wstring dir = MakeTempDir();
+    ASSERT_FALSE(dir.empty());
+    ASSERT_TRUE(WriteBytes(dir + L"\\descript.ion",
+                           "a]b closing bracket\r\n"
+                           "[x opening bracket\r\n"
+                           "a closing bracket's prefix\r\n"
+                           "\"x y[1].txt\" blanks and brackets\r\n"
+                           "50%.txt percent\r\n"
+                           "%PATH%.txt looks like a variable\r\n"
+                           "%@comma[1].txt looks like a function\r\n"
+                           "it's`q`.txt quotes\r\n"
+                           "\" lead.txt\" leading blank\r\n"
+                           "\"\xc3\xa9 \xe2\x82\xac.txt\" non-ASCII\r\n"
+                           "plain first line wins\r\n"
+                           "PLAIN second line\r\n"));
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {L"a]b", L"closing bracket"},
+        {L"[x", L"opening bracket"},
+        {L"a", L"closing bracket's prefix"},
+        {L"x y[1].txt", L"blanks and brackets"},
+        {L"50%.txt", L"percent"},
+        {L"%PATH%.txt", L"looks like a variable"},
+        {L"%@comma[1].txt", L"looks like a function"},
+        {L"it's`q`.txt", L"quotes"},
+        {L" lead.txt", L"leading blank"},
+        {L"\u00c9 \u20ac.TXT", L"non-ASCII"},
+        {L"Plain", L"first line wins"},
+        {L"x y", L""},
+    };
+    InBothWays([&] {
+        for (const auto& [file, expected] : cases) {
+            auto [r, result] = Expand(DescriptQuery(dir + L"\\" + file));
+            EXPECT_EQ(r, 0) << Narrow(file);
+            EXPECT_EQ(result, expected) << Narrow(file);
+        }
+    });
+    // A quote that leaves the bracket open is read as a plain character.
+    EXPECT_EQ(Expand(L"%@descript[" + dir + L"\\\"plain]").second, L"");
+    RemoveTree(dir);
+}
+
+TEST(ExpandVariables, AChangedDescriptionFileIsReadAgain) {
+    std::wstring dir = MakeTempDir();
+    ASSERT_FALSE(dir.empty());
+    std::wstring file = dir + L"\\descript.ion", query = DescriptQuery(dir + L"\\a.txt");
+    auto stamp = [&](WORD minute) {  // a time of its own for each version of the file
+        SYSTEMTIME st{2024, 5, 0, 1, 12, minute, 0, 0};
+        FILETIME ft;
+        SystemTimeToFileTime(&st, &ft);
+        HANDLE h = CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        SetFileTime(h, nullptr, nullptr, &ft);
+        CloseHandle(h);
+    };
+    ASSERT_TRUE(WriteBytes(file, "a.txt one\r\n"));
+    stamp(1);
+    EXPECT_EQ(Expand(query).second, L"one");
+    ASSERT_TRUE(WriteBytes(file, "a.txt two\r\n"));  // same size, another time
+    stamp(2);
+    EXPECT_EQ(Expand(query).second, L"two");
+    ASSERT_TRUE(WriteBytes(file, "a.txt three\r\n"));  // another size, the same time
+    stamp(2);
+    EXPECT_EQ(Expand(query).second, L"three");
+    DeleteFileW(file.c_str());
+    EXPECT_EQ(Expand(query), std::make_pair(0, std::wstring()));
+    RemoveTree(dir);
+}
+
+TEST(ExpandVariables, DescriptionFilesOfAnySize) {
+    std::wstring dir = MakeTempDir();
+    ASSERT_FALSE(dir.empty());
+    // Lines longer than a read, and a description longer than an expansion.
+    std::string filler;
+    for (int i = 0; i < 40000; ++i) filler += "filler" + std::to_string(i) + " " + std::string(40, 'f') + "\r\n";
+    ASSERT_TRUE(WriteBytes(dir + L"\\descript.ion", filler + "long.txt " + std::string(300000, 'l') + "\r\n" +
+                                                        "wide.txt " + std::string(8190, 'w') + "\r\n" + "last.txt end"));
+    InBothWays([&] {
+        auto [rl, longText] = Expand(DescriptQuery(dir + L"\\long.txt"));
+        EXPECT_NE(rl, 0);  // too long for an expansion: no description
+        EXPECT_EQ(Expand(DescriptQuery(dir + L"\\wide.txt")).second, std::wstring(8190, L'w'));
+        EXPECT_EQ(Expand(DescriptQuery(dir + L"\\last.txt")).second, L"end");
+        EXPECT_EQ(Expand(DescriptQuery(dir + L"\\filler39999")).second, std::wstring(40, L'f'));
+    });
+    RemoveTree(dir);
+}
+
 TEST(ExpandVariables, UnicodeDescriptionFile) {
     std::wstring dir = MakeTempDir();
     ASSERT_FALSE(dir.empty());
-    std::wstring text = L"\xfeffz.bin \u2022 bullet\r\n";
+    // U+0A41 U+0100 hold the bytes 0A 00 across two units: not a line feed.
+    std::wstring text = L"\xfeff\u0a41\u0100.bin odd\nz.bin \u2022 bullet\r\n";
     ASSERT_TRUE(WriteBytes(dir + L"\\descript.ion", std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2)));
-    auto [r, result] = Expand(L"%@descript[" + dir + L"\\Z.BIN]");
-    EXPECT_EQ(r, 0);
-    EXPECT_EQ(result, L"\u2022 bullet");
+    InBothWays([&] {
+        auto [r, result] = Expand(L"%@descript[" + dir + L"\\Z.BIN]");
+        EXPECT_EQ(r, 0);
+        EXPECT_EQ(result, L"\u2022 bullet");
+        EXPECT_EQ(Expand(L"%@descript[" + dir + L"\\\u0a41\u0100.bin]").second, L"odd");
+    });
     RemoveTree(dir);
 }
 

@@ -264,12 +264,10 @@ struct Cache {
         if (!slots) return false;
         for (size_t i = 0; i < count; ++i) {
             const Entry& e = entries[i];
+            if (Find(pool + e.name, e.nameLength, e.hash)) continue;  // an earlier line named it
             size_t s = e.hash & (slotCount - 1);
-            while (slots[s] && !(entries[slots[s] - 1].hash == e.hash &&
-                                 SameName(pool + entries[slots[s] - 1].name, entries[slots[s] - 1].nameLength,
-                                          pool + e.name, e.nameLength)))
-                s = (s + 1) & (slotCount - 1);
-            if (!slots[s]) slots[s] = static_cast<uint32_t>(i + 1);
+            while (slots[s]) s = (s + 1) & (slotCount - 1);
+            slots[s] = static_cast<uint32_t>(i + 1);
         }
         return true;
     }
@@ -279,7 +277,9 @@ struct Cache {
         Clear();
         LineReader reader;
         if (!reader.Open(file)) return false;
-        bool ok = true;
+        // The text takes no more units than the file has bytes: one block, never moved.
+        size = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+        bool ok = Reserve(pool, poolCapacity, static_cast<size_t>(size) + 1);
         while (ok && reader.Next())
             ok = ForEachEntry(reader, [this](const wchar_t* n, size_t nl, const wchar_t* d, size_t dl) {
                 return Add(n, nl, d, dl);
@@ -291,7 +291,6 @@ struct Cache {
             return false;
         }
         memcpy(path, file, pathLength * sizeof(wchar_t));
-        size = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
         written = info.ftLastWriteTime;
         created = info.ftCreationTime;
         return true;

@@ -196,7 +196,8 @@ TEST(Selection, ExclusionDescriptionAndOwnerFilters) {
 TEST(Selection, DescriptionsOfEveryNameInFilesOfAnySize) {
     Tree tree;
     std::string described;
-    for (const wchar_t* name : {L"a]b.bin", L"[x.bin", L"plain.bin", L"x y[1].bin", L"50%.bin", L"it's.bin"}) {
+    for (const wchar_t* name : {L"a]b.bin", L"[x.bin", L"plain.bin", L"x y[1].bin", L"50%.bin", L"%@comma[1].bin",
+                                L"it's`q`.bin", L"\u00e9 \u20ac.bin"}) {
         tree.File(std::wstring(L"d\\") + name, 1);
         std::string n = Narrow(name);
         described += (n.find(' ') == std::string::npos ? n : "\"" + n + "\"") + " match me\r\n";
@@ -213,7 +214,9 @@ TEST(Selection, DescriptionsOfEveryNameInFilesOfAnySize) {
         const wchar_t* pattern;
         Names files;
     } rows[] = {
-        {L"/I:match*", L"d\\*.bin", {"d\\50%.bin", "d\\[x.bin", "d\\a]b.bin", "d\\it's.bin", "d\\plain.bin", "d\\x y[1].bin"}},
+        {L"/I:match*", L"d\\*.bin",
+         {"d\\%@comma[1].bin", "d\\50%.bin", "d\\[x.bin", "d\\a]b.bin", "d\\it's`q`.bin", "d\\plain.bin",
+          "d\\x y[1].bin", "d\\\xC3\xA9 \xE2\x82\xAC.bin"}},
         {L"/!I:match*", L"d\\*.bin", {"d\\other.bin"}},
         {L"/I:match*", L"big\\*.bin", {"big\\wanted.bin"}},
         {L"/!I:match*", L"big\\*.bin", {"big\\other.bin"}},

@@ -398,29 +398,6 @@ TEST(MatchRanges, TestsTheChosenStampAndNeedsEveryNodeToPass) {
     EXPECT_EQ(MatchRanges(&e, L"", nullptr), 0);
 }
 
-// The name travels to the host inside "%@descript[...]": no character of it
-// may end, nest or expand the query.
-TEST(MatchRanges, EveryNameGetsItsOwnDescription) {
-    TempTree tree;
-    const std::pair<std::wstring, std::wstring> files[] = {
-        {L"a]b", L"closing"},        {L"[x", L"opening"},          {L"a", L"prefix"},
-        {L"x y[1].txt", L"blanks"},  {L"50%.txt", L"percent"},     {L"%@comma[1].txt", L"function"},
-        {L"it's`q`.txt", L"quotes"}, {L"\u00e9 \u20ac.txt", L"non-ASCII"},
-    };
-    std::string lines;
-    for (const auto& [name, description] : files) {
-        tree.File(name);
-        std::string n = Narrow(name);
-        lines += (name.find(L' ') == std::wstring::npos ? n : "\"" + n + "\"") + " " + Narrow(description) + "\r\n";
-    }
-    tree.File(L"descript.ion", lines);
-    std::vector<wchar_t> text(8192);
-    for (const auto& [name, description] : files) {
-        FileDescription(tree.Path(name).c_str(), text.data());
-        EXPECT_EQ(std::wstring(text.data()), description) << Narrow(name);
-    }
-}
-
 TEST(MatchRanges, ReadsDescriptionsAndOwners) {
     TempTree tree;
     for (const wchar_t* name : {L"a.txt", L"b.txt", L"%PATH%.txt", L"none.txt"}) tree.File(name);

@@ -267,14 +267,14 @@ TEST(ExpandVariables, AChangedDescriptionFileIsReadAgain) {
 TEST(ExpandVariables, DescriptionFilesOfAnySize) {
     std::wstring dir = MakeTempDir();
     ASSERT_FALSE(dir.empty());
-    // Lines longer than a read, and a description longer than an expansion.
+    // More than one read of the file, a line longer than a line is kept
+    // (its description still too long for an expansion), one just short enough.
     std::string filler;
     for (int i = 0; i < 40000; ++i) filler += "filler" + std::to_string(i) + " " + std::string(40, 'f') + "\r\n";
     ASSERT_TRUE(WriteBytes(dir + L"\\descript.ion", filler + "long.txt " + std::string(300000, 'l') + "\r\n" +
                                                         "wide.txt " + std::string(8190, 'w') + "\r\n" + "last.txt end"));
     InBothWays([&] {
-        auto [rl, longText] = Expand(DescriptQuery(dir + L"\\long.txt"));
-        EXPECT_NE(rl, 0);  // too long for an expansion: no description
+        EXPECT_NE(Expand(DescriptQuery(dir + L"\\long.txt")).first, 0);  // too long: no description
         EXPECT_EQ(Expand(DescriptQuery(dir + L"\\wide.txt")).second, std::wstring(8190, L'w'));
         EXPECT_EQ(Expand(DescriptQuery(dir + L"\\last.txt")).second, L"end");
         EXPECT_EQ(Expand(DescriptQuery(dir + L"\\filler39999")).second, std::wstring(40, L'f'));

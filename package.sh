@@ -9,11 +9,7 @@ BUILD_DIR=$ROOT/build-release
 source "$ROOT/tools/buildenv.sh"
 bytora_install || { bytora_log "could not install the build tools"; exit 1; }
 
-if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
-    SOURCE_DATE_EPOCH=$(git -C "$ROOT" log -1 --format=%ct 2>/dev/null) ||
-        { bytora_log "not a git checkout: set SOURCE_DATE_EPOCH to the release's time"; exit 1; }
-fi
-export SOURCE_DATE_EPOCH
+# tools/package.py dates the zip's entries by the last commit.
 if [ -n "$(git -C "$ROOT" status --porcelain --untracked-files=no 2>/dev/null)" ]; then
     bytora_log "warning: uncommitted changes are packaged, dated by the last commit"
 fi
@@ -21,14 +17,12 @@ fi
 rm -rf "$BUILD_DIR"
 BYTORA_CMAKE_OPTIONS=(-DBYTORA_TESTS=OFF)
 bytora_build --target release_zip || exit 1
-# What a user will get is checked before it is published: entries, version
-# resources, no time stamps, symbols or folders of this machine.
-for file in "$BUILD_DIR"/dist/bytora-*-win64.zip; do
-    /usr/bin/python3 "$ROOT/tests/package/release_binaries.py" "$file" "$ROOT" "$BUILD_DIR" >"$BUILD_DIR/check.log" ||
-        { grep FAILED "$BUILD_DIR/check.log" >&2; bytora_log "the release failed its checks"; exit 1; }
-done
 mkdir -p "$ROOT/dist"
 for file in "$BUILD_DIR"/dist/bytora-*-win64.zip; do
+    # What a user will get is checked before it is published: entries, version
+    # resources, no time stamps, symbols or folders of this machine.
+    /usr/bin/python3 "$ROOT/tests/package/release_binaries.py" "$file" "$ROOT" "$BUILD_DIR" >"$BUILD_DIR/check.log" ||
+        { grep FAILED "$BUILD_DIR/check.log" >&2; bytora_log "the release failed its checks"; exit 1; }
     cp "$file" "$file.sha256" "$ROOT/dist/" || exit 1
     bytora_log "wrote dist/${file##*/}"
     cat "$file.sha256"

@@ -35,7 +35,7 @@ def release_time(root):
 
 
 def markdown_tables(text):
-    """The tables of README.md's "The command" and "Selecting files" parts, as row lists."""
+    """Every table of a Markdown text, each a list of rows of cell texts (header first)."""
     tables, rows = [], []
     for line in text.splitlines() + [""]:
         if line.startswith("|"):
@@ -85,17 +85,22 @@ def main(argv):
     with open(plugin, "rb") as p, open(runner, "rb") as r, open(host, "rb") as h:
         entries = [("Bytora.dll", p.read()), ("README.txt", readme_txt(root, version)),
                    ("runner/bytora.exe", r.read()), ("runner/TakeCmd.dll", h.read())]
+    # Written beside and renamed into place: a failed run leaves no half zip.
     partial = zip_path + ".part"
-    with zipfile.ZipFile(partial, "w") as z:
-        for name, data in entries:
-            info = zipfile.ZipInfo(name, when)
-            # MS-DOS attributes, just the archive bit, as Windows writes them: no
-            # Unix owner or permissions of the build machine (0 would get rw-------).
-            info.create_system = 0
-            info.external_attr = 0x20
-            info.compress_type = zipfile.ZIP_DEFLATED
-            z.writestr(info, data, compresslevel=9)
-    os.replace(partial, zip_path)
+    try:
+        with zipfile.ZipFile(partial, "w") as z:
+            for name, data in entries:
+                info = zipfile.ZipInfo(name, when)
+                # MS-DOS attributes, just the archive bit, as Windows writes them: no
+                # Unix owner or permissions of the build machine (0 would get rw-------).
+                info.create_system = 0
+                info.external_attr = 0x20
+                info.compress_type = zipfile.ZIP_DEFLATED
+                z.writestr(info, data, compresslevel=9)
+        os.replace(partial, zip_path)
+    finally:
+        if os.path.exists(partial):
+            os.remove(partial)
     with open(zip_path, "rb") as f:
         digest = hashlib.sha256(f.read()).hexdigest()
     # The form sha256sum -c reads.

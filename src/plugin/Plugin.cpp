@@ -60,8 +60,8 @@ extern "C" PluginInfo* WINAPI GetPluginInfo(void) {
 extern "C" int WINAPI InitializePlugin(void) {
     wcscpy(Expansion, L"%[_transient]%[_pipe]%[noloadmsg]");
     ExpandVariables(Expansion, 1);
-    if (wcscmp(Expansion, L"00") == 0) Printf(L"%s v%u.%u.%u loaded.\r\n", PluginName, BYTORA_VERSION_MAJOR, BYTORA_VERSION_MINOR,
-               BYTORA_VERSION_BUILD);
+    if (wcscmp(Expansion, L"00") == 0)
+        Printf(L"%s v%u.%u.%u loaded.\r\n", PluginName, BYTORA_VERSION_MAJOR, BYTORA_VERSION_MINOR, BYTORA_VERSION_BUILD);
     DetectHost();
     OpenConsoleOut();
     return 0;

@@ -1,7 +1,7 @@
 // Input acquisition: every input becomes one contiguous, read-only run of
-// bytes. Files are mapped, never read; what has no file behind it (a pipe,
-// the console, a device) is copied to a temporary file first, which is then
-// mapped. The clipboard is the one input held in a heap copy.
+// bytes. Files are mapped; what has no file behind it (a pipe, the console, a
+// device) is copied to a temporary file first, which is then mapped. The
+// clipboard and named files of up to 64 KiB are held in heap copies.
 #include "input/Input.h"
 #include "plugin/Plugin.h"
 

@@ -54,6 +54,12 @@ int MakeDevicePath(wchar_t* name);
 int FormatErrorText(int code, wchar_t* text);  // text: 1024 units
 // Downloads an address to a temporary file (name buffer of 32768 units).
 int DownloadUrl(const wchar_t* url, wchar_t* tempFileName);
+// How long a server may stay silent before a download fails (milliseconds).
+constexpr uint32_t DownloadSilenceLimit = 30000;
+// DownloadUrl with the silence limit given. With file non-null the
+// temporary file stays open in *file and goes away with its last handle,
+// even when the process is ended from outside.
+int FetchUrl(const wchar_t* url, wchar_t* tempFileName, HANDLE* file, uint32_t silenceMs);
 
 // ---- Encodings and decoding ----------------------------------------------
 extern const uint32_t CodePageNumbers[24];         // table order gives CodePageIndex

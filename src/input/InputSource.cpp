@@ -5,6 +5,8 @@
 #include "input/Input.h"
 #include "plugin/Plugin.h"
 
+#include <wininet.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -324,7 +326,9 @@ int OpenAddress(InputSource* source) {
         return FailOpen(source);
     }
     temp.Text()[0] = 0;
-    source->LastError = static_cast<uint32_t>(DownloadUrl(source->Name, temp.Text()));
+    HANDLE file = nullptr;
+    source->LastError =
+        static_cast<uint32_t>(FetchUrl(source->Name, temp.Text(), &file, DownloadSilenceLimit));
     // A download stopped by Ctrl-C is a break, not a failure to report.
     if (source->LastError == ERROR_CANCELLED && BreakRequested) return FailOpen(source);
     if (source->LastError) {
@@ -332,13 +336,14 @@ int OpenAddress(InputSource* source) {
         ReportErrorLine(source);
         return FailOpen(source);
     }
+    // The download's own handle is the input's: the file goes with it.
+    source->FileHandle = file;
     source->TempFileName = CopyText(temp.Text());
     if (!source->TempFileName) {
-        DeleteFileW(temp.Text());
         source->LastError = NoMemory;
         return FailOpen(source);
     }
-    return OpenAndMap(source, source->TempFileName, FILE_ATTRIBUTE_NORMAL);
+    return MapInput(source, nullptr);
 }
 
 int OpenStandardInput(InputSource* source) {
@@ -396,6 +401,17 @@ struct HttpStatusText {
 const HttpStatusText HttpStatusTexts[] = {
     {400, L"Bad request"},    {401, L"Unauthorized"},    {402, L"Payment required"}, {403, L"Forbidden"},
     {404, L"Not found"},      {408, L"Request timeout"}, {500, L"Internal error"},   {503, L"Service unavailable"},
+    // A redirect that is not followed ends a download like an error status.
+    {300, L"Multiple choices"}, {301, L"Moved permanently"}, {302, L"Found"},          {303, L"See other"},
+    {304, L"Not modified"},     {305, L"Use proxy"},         {307, L"Temporary redirect"}, {308, L"Permanent redirect"},
+};
+
+// Texts for the internet library's codes that the download returns and
+// that the library's module may have no text for.
+const HttpStatusText InternetErrorTexts[] = {
+    {ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR, L"The secure address redirects to one that is not secure."},
+    {ERROR_HTTP_INVALID_SERVER_RESPONSE, L"The server returned an invalid or unrecognized response."},
+    {ERROR_HTTP_REDIRECT_FAILED, L"The request was redirected more than 10 times."},
 };
 
 }  // namespace
@@ -516,7 +532,7 @@ int FormatErrorText(int code, wchar_t* text) {
         FormatText(text, TextUnits, L"%s", L"Unknown error");
     } else if (code == -100) {
         FormatText(text, TextUnits, L"%s", L"The file is empty.");
-    } else if (code >= -599 && code <= -400) {
+    } else if (code >= -599 && code <= -300) {
         int status = -code;
         int length = FormatText(text, TextUnits, L"HTTP error %d", status);
         for (const HttpStatusText& entry : HttpStatusTexts)
@@ -525,6 +541,8 @@ int FormatErrorText(int code, wchar_t* text) {
     } else if (!FormatMessageW(flags, module, static_cast<DWORD>(code), 0, text, static_cast<DWORD>(TextUnits),
                                nullptr)) {
         FormatText(text, TextUnits, L"Error %d", code);
+        for (const HttpStatusText& entry : InternetErrorTexts)
+            if (entry.Status == code) FormatText(text, TextUnits, L"%s", entry.Text);
     }
     text[TextUnits - 1] = 0;
     size_t length = wcslen(text);

@@ -108,19 +108,29 @@ DWORD LastErrorOr(DWORD fallback) {
     return error ? error : fallback;
 }
 
-// Copies the body piece by piece. Asking first what has arrived keeps a
-// slow server's bytes flowing: a read of more than has arrived would wait
-// until all of it came.
+// Copies the body piece by piece. A plain read waits until it has all it
+// asked for, which a slow server may take hours to send; so the worker
+// takes what has arrived, up to a piece, without waiting, and when nothing
+// has, waits until something does. A plain read sees the end of the body.
 DWORD CopyBody(Transfer* t, HINTERNET request, unsigned long long* received) {
     for (;;) {
         if (GivenUp(t)) return ERROR_CANCELLED;
-        DWORD available = 0;
-        if (!InternetQueryDataAvailable(request, &available, 0, 0))
+        INTERNET_BUFFERSA piece{};
+        piece.dwStructSize = sizeof piece;
+        piece.lpvBuffer = t->Buffer;
+        piece.dwBufferLength = Piece;
+        if (!InternetReadFileExA(request, &piece, IRF_NO_WAIT, 0))
             return LastErrorOr(ERROR_INTERNET_CONNECTION_ABORTED);
-        DWORD got = 0;
-        if (!InternetReadFile(request, t->Buffer, available && available < Piece ? available : Piece, &got))
-            return LastErrorOr(ERROR_INTERNET_CONNECTION_ABORTED);
-        if (got == 0) return 0;
+        DWORD got = piece.dwBufferLength;
+        if (got == 0) {
+            DWORD available = 0;
+            if (!InternetQueryDataAvailable(request, &available, 0, 0))
+                return LastErrorOr(ERROR_INTERNET_CONNECTION_ABORTED);
+            if (available) continue;
+            if (!InternetReadFile(request, t->Buffer, Piece, &got))
+                return LastErrorOr(ERROR_INTERNET_CONNECTION_ABORTED);
+            if (got == 0) return 0;
+        }
         *received += got;
         if (!Hand(t, got)) return ERROR_CANCELLED;
     }

@@ -95,12 +95,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.flush()
                 self.close_connection = True
                 self.connection.shutdown(socket.SHUT_RDWR)
-            elif path == "/slow":
+            elif path == "/slow" or path.startswith("/slow/"):
                 # A long download: 1 KiB every 20 ms until the client leaves,
                 # or for 15 s at most (then it is cut short of its length).
+                # /slow/MARKER sends MARKER first, to tell its file apart.
                 self.send_response(200)
                 self.send_header("Content-Length", str(1 << 30))
                 self.end_headers()
+                self.wfile.write(path[len("/slow/"):].encode())
                 piece = pattern(1024)
                 for _ in range(750):
                     self.wfile.write(piece)
@@ -108,6 +110,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     time.sleep(0.02)
                 self.close_connection = True
                 self.connection.shutdown(socket.SHUT_RDWR)
+            elif path.startswith("/marked/"):
+                # MARKER and 1 MiB of zeros, at once.
+                body = path[len("/marked/"):].encode() + bytes(1 << 20)
+                self.send_body(200, body)
             elif path.startswith("/chunked/"):
                 self.chunked(path[len("/chunked/"):])
             elif path == "/silent-close":

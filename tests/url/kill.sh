@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# bytora.exe ended from outside (SIGKILL, SIGTERM) while it downloads an
+# address and while it dumps one: its "MMF*.tmp" download is gone
+# afterwards, as the system deletes it with its last handle. Needs the
+# servers that run.sh starts (BYTORA_TEST_HTTP_PORT). Exit code 0 when every
+# check passed.
+set -u
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+source "$ROOT/tools/buildenv.sh"
+EXE="$BUILD_DIR/bin/bytora.exe"
+NAME=url_kill
+source "$ROOT/tests/support/checks.sh"
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/bytora-url-kill.XXXXXX")
+CHILD=
+cleanup() {
+    [ -n "$CHILD" ] && kill -KILL "$CHILD" 2>/dev/null
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+trap "exit 1" INT TERM HUP
+
+# Other downloads come and go in the same folder: each run's file is told
+# apart by the marker the server sends first.
+TEMP_DIR=$(winepath -u "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')" 2>/dev/null)
+[ -d "$TEMP_DIR" ] || { fail "no temp folder ($TEMP_DIR)"; TEMP_DIR=$WORK/none; }
+download_of() { grep -l -F -- "$1" "$TEMP_DIR"/MMF*.tmp 2>/dev/null | head -1; }
+HTTP="http://127.0.0.1:$BYTORA_TEST_HTTP_PORT"
+
+mkfifo "$WORK/out.fifo"
+for signal in KILL TERM; do
+    for stage in downloading dumping; do
+        marker="bytora-url-kill-$signal-$stage-$$"
+        if [ $stage = downloading ]; then
+            # Sent slowly for 15 s: the download is under way.
+            wine "$EXE" "$HTTP/slow/$marker" </dev/null >/dev/null 2>&1 &
+            want=$((${#marker} + 1024))
+        else
+            # Whole at once, dumped into a pipe nobody reads: the dump waits.
+            exec 8<>"$WORK/out.fifo"
+            wine "$EXE" "$HTTP/marked/$marker" </dev/null >"$WORK/out.fifo" 2>&1 &
+            want=$((${#marker} + 1048576))
+        fi
+        CHILD=$!
+        file=
+        for ((i = 0; i < 100; i++)); do
+            file=$(download_of "$marker")
+            [ -n "$file" ] && [ "$(stat -c %s "$file" 2>/dev/null || echo 0)" -ge "$want" ] && break
+            sleep 0.1
+        done
+        sleep 0.3
+        kill -"$signal" "$CHILD"
+        wait "$CHILD" 2>/dev/null
+        CHILD=
+        exec 8>&-
+        what="SIG$signal while $stage"
+        if [ -z "$file" ]; then
+            fail "$what: the download never appeared"
+            continue
+        fi
+        for ((i = 0; i < 50; i++)); do
+            [ -e "$file" ] || break
+            sleep 0.1
+        done
+        if [ -e "$file" ]; then fail "$what: $file was left behind"; else pass "$what: $(basename "$file") is gone"; fi
+    done
+done
+finish

@@ -23,11 +23,11 @@ constexpr DWORD StatusAsNumber = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER
 // The library's cost per read call dominates small reads: take what has
 // arrived, up to this much at a time.
 constexpr DWORD Piece = 1 << 20;
+// What the library holds back at most between reads: when that much has
+// arrived at once, the data is flowing.
+constexpr DWORD FlowingSign = 8192;
 constexpr int MaxRedirects = 10;
 constexpr DWORD UrlUnits = INTERNET_MAX_URL_LENGTH + 1;
-// The library's own time-outs only end a worker that was given up on; they
-// lie beyond the silence limit so that the limit is what the user sees.
-constexpr DWORD LibraryTimeoutMargin = 5000;
 constexpr DWORD PollMs = 50;
 
 bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix) {
@@ -40,7 +40,6 @@ struct Transfer {
     LONG Refs = 2;
     HMODULE Module = nullptr;     // keeps the worker's code loaded until it ends
     bool Http = true;
-    DWORD LibraryTimeout = 0;
     wchar_t Url[UrlUnits] = {};  // the address, then each redirect's target
     wchar_t Next[UrlUnits] = {};
     // Worker to caller: a piece is in Buffer, or Done. Caller to worker:
@@ -49,6 +48,8 @@ struct Transfer {
     HANDLE Taken = nullptr;
     volatile LONG Abandoned = 0;
     volatile LONG Activity = 0;  // tick count of the server's last sign of life
+    volatile LONG Flowing = 0;   // in a read of a whole piece: the library watches for silence
+    DWORD SilenceMs = 0;  // also the library's time-out for every wait
     BYTE* Buffer = nullptr;
     DWORD Got = 0;
     volatile LONG Done = 0;
@@ -108,28 +109,36 @@ DWORD LastErrorOr(DWORD fallback) {
     return error ? error : fallback;
 }
 
-// Copies the body piece by piece. A plain read waits until it has all it
-// asked for, which a slow server may take hours to send; so the worker
-// takes what has arrived, up to a piece, without waiting, and when nothing
-// has, waits until something does. A plain read sees the end of the body.
+// A read that fails on the library's time-out may report the network's
+// own code for it.
+DWORD ReadFailure() {
+    DWORD error = LastErrorOr(ERROR_INTERNET_CONNECTION_ABORTED);
+    return error == WSAETIMEDOUT ? ERROR_INTERNET_TIMEOUT : error;
+}
+
+// Copies the body piece by piece. A read waits until it has all it asked
+// for, which a slow server may take hours to send, and the library's cost
+// per read makes small reads slow. So the worker first waits until
+// something has arrived and reads just that; only when a web server's data
+// is flowing (a full buffer's worth has arrived) does it read a whole piece,
+// watched for silence by the library's time-out alone.
 DWORD CopyBody(Transfer* t, HINTERNET request, unsigned long long* received) {
     for (;;) {
         if (GivenUp(t)) return ERROR_CANCELLED;
-        INTERNET_BUFFERSA piece{};
-        piece.dwStructSize = sizeof piece;
-        piece.lpvBuffer = t->Buffer;
-        piece.dwBufferLength = Piece;
-        if (!InternetReadFileExA(request, &piece, IRF_NO_WAIT, 0))
-            return LastErrorOr(ERROR_INTERNET_CONNECTION_ABORTED);
-        DWORD got = piece.dwBufferLength;
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(request, &available, 0, 0)) return ReadFailure();
+        const bool flowing = t->Http && available >= FlowingSign;
+        // Nothing left: this read lets the library see the body out.
+        const DWORD want = flowing || !available ? Piece : available < Piece ? available : Piece;
+        InterlockedExchange(&t->Flowing, flowing);
+        DWORD got = 0;
+        BOOL read = InternetReadFile(request, t->Buffer, want, &got);
+        Touch(t);
+        InterlockedExchange(&t->Flowing, 0);
+        if (!read) return ReadFailure();
         if (got == 0) {
-            DWORD available = 0;
-            if (!InternetQueryDataAvailable(request, &available, 0, 0))
-                return LastErrorOr(ERROR_INTERNET_CONNECTION_ABORTED);
             if (available) continue;
-            if (!InternetReadFile(request, t->Buffer, Piece, &got))
-                return LastErrorOr(ERROR_INTERNET_CONNECTION_ABORTED);
-            if (got == 0) return 0;
+            return 0;
         }
         *received += got;
         if (!Hand(t, got)) return ERROR_CANCELLED;
@@ -196,7 +205,7 @@ DWORD SendRequest(Transfer* t, HINTERNET root, OwnedInternet* connection) {
     connection->h = InternetConnectW(root, host, parts.nPort, user[0] ? user : nullptr, password[0] ? password : nullptr,
                                      INTERNET_SERVICE_HTTP, 0, reinterpret_cast<DWORD_PTR>(t));
     if (!connection->h) return LastErrorOr(ERROR_INTERNET_CANNOT_CONNECT);
-    SetTimeouts(connection->h, t->LibraryTimeout);
+    SetTimeouts(connection->h, t->SilenceMs);
     // The path runs on into the query; an empty one is the root.
     const wchar_t* path = parts.lpszUrlPath && *parts.lpszUrlPath ? parts.lpszUrlPath : L"/";
     static const wchar_t* const AnyType[] = {L"*/*", nullptr};
@@ -322,7 +331,7 @@ DWORD WINAPI Fetch(void* context) {
         if (!root.h) {
             result = LastErrorOr(ERROR_INTERNET_INTERNAL_ERROR);
         } else {
-            SetTimeouts(root.h, t->LibraryTimeout);
+            SetTimeouts(root.h, t->SilenceMs);
             InternetSetStatusCallbackW(root.h, Watch);
             result = t->Http ? FetchHttp(t, root.h) : FetchFtp(t, root.h);
             CloseRequest(t);
@@ -354,7 +363,7 @@ Transfer* StartTransfer(const wchar_t* url, bool http, DWORD silenceMs, DWORD* e
     }
     new (t) Transfer;
     t->Http = http;
-    t->LibraryTimeout = silenceMs + LibraryTimeoutMargin;
+    t->SilenceMs = silenceMs;
     wcsncpy(t->Url, url, UrlUnits - 1);
     t->Buffer = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, Piece));
     t->Ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -394,12 +403,17 @@ DWORD RunTransfer(const wchar_t* url, bool http, DWORD silenceMs, HANDLE file) {
             return ERROR_CANCELLED;
         }
         if (waited != WAIT_OBJECT_0) {
-            if (GetTickCount() - static_cast<DWORD>(t->Activity) < silenceMs) continue;
+            if (t->Flowing || GetTickCount() - static_cast<DWORD>(t->Activity) < silenceMs) continue;
             GiveUp(t);
             return ERROR_INTERNET_TIMEOUT;
         }
         if (t->Done) {
             DWORD result = t->Result;
+            // The library's own time-out ends its wait with whatever code
+            // the phase gives; after that long a silence it is the time-out.
+            if (result && static_cast<int>(result) > 0 &&
+                GetTickCount() - static_cast<DWORD>(t->Activity) >= silenceMs)
+                result = ERROR_INTERNET_TIMEOUT;
             Release(t);
             return result;
         }

@@ -357,7 +357,9 @@ TEST(FetchUrl, SilenceEndsTheDownloadButSlownessDoesNot) {
     } cases[] = {
         {Url(L"http", "HTTP", L"/hang"), ERROR_INTERNET_TIMEOUT},
         {Url(L"http", "STUCK", L"/"), ERROR_INTERNET_TIMEOUT},
-        {Url(L"http", "HTTP", L"/stall"), ERROR_INTERNET_TIMEOUT},
+        // Stops after a little, and after enough to be read at full speed.
+        {Url(L"http", "HTTP", L"/stall/100"), ERROR_INTERNET_TIMEOUT},
+        {Url(L"http", "HTTP", L"/stall/200000"), ERROR_INTERNET_TIMEOUT},
         {Url(L"http", "HTTP", L"/drip/6"), 0},
     };
     const int before = Downloads();

@@ -137,12 +137,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             elif path == "/hang":
                 # Takes the request and never answers.
                 self.wait_for_client()
-            elif path == "/stall":
-                # 100 of 1000 bytes, then silence.
+            elif path.startswith("/stall/"):
+                # /stall/N: N bytes of the 2N announced, then silence.
+                n = int(path[len("/stall/"):])
                 self.send_response(200)
-                self.send_header("Content-Length", "1000")
+                self.send_header("Content-Length", str(2 * n))
                 self.end_headers()
-                self.wfile.write(pattern(100))
+                self.wfile.write(pattern(n))
                 self.wfile.flush()
                 self.wait_for_client()
             elif path.startswith("/drip/"):

@@ -86,10 +86,17 @@ struct OwnedInternet {
     }
 };
 
+// Closes the request in the slot, if still there, before the connection it
+// belongs to (declared after it, so destroyed first).
+struct RequestInSlot {
+    Transfer* t;
+    ~RequestInSlot() { CloseRequest(t); }
+};
+
 // The library ends a body whose last chunk was never sent as if it were
-// whole. What it does differently is keep the connection: a body it saw to
-// its end gives the connection back (or closes it) when the body ends, a
-// cut one holds it until the request is closed.
+// whole. What it does differently is keep the connection: a whole body's
+// connection goes back to be used again, a cut one's is closed when the
+// request is closed.
 void CALLBACK Watch(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD) {
     Transfer* t = reinterpret_cast<Transfer*>(context);
     if (t && status == INTERNET_STATUS_CLOSING_CONNECTION && t->ClosingBody) t->ConnectionCutOff = true;
@@ -119,17 +126,22 @@ DWORD ReadFailure() {
 // Copies the body piece by piece. A read waits until it has all it asked
 // for, which a slow server may take hours to send, and the library's cost
 // per read makes small reads slow. So the worker first waits until
-// something has arrived and reads just that; only when a web server's data
-// is flowing (a full buffer's worth has arrived) does it read a whole piece,
-// watched for silence by the library's time-out alone.
+// something has arrived and reads about that much; only when a web server's
+// data is flowing (a full buffer's worth has arrived) does it read a whole
+// piece, watched for silence by the library's time-out alone.
 DWORD CopyBody(Transfer* t, HINTERNET request, unsigned long long* received) {
     for (;;) {
         if (GivenUp(t)) return ERROR_CANCELLED;
         DWORD available = 0;
         if (!InternetQueryDataAvailable(request, &available, 0, 0)) return ReadFailure();
         const bool flowing = t->Http && available >= FlowingSign;
-        // Nothing left: this read lets the library see the body out.
-        const DWORD want = flowing || !available ? Piece : available < Piece ? available : Piece;
+        // A web body's read asks for one byte more than has arrived: the
+        // library then looks for the end of the body within the read, and
+        // lets go of the connection there when it finds it; that byte
+        // waits no longer than the server's next sign of life. Nothing
+        // left: this read sees the body out.
+        DWORD want = Piece;
+        if (!flowing && available) want = t->Http ? available + 1 : available < Piece ? available : Piece;
         InterlockedExchange(&t->Flowing, flowing);
         DWORD got = 0;
         BOOL read = InternetReadFile(request, t->Buffer, want, &got);
@@ -165,6 +177,20 @@ long long AnnouncedLength(HINTERNET request) {
     wchar_t* end = nullptr;
     long long value = wcstoll(text, &end, 10);
     return end != text && value >= 0 ? value : -1;
+}
+
+// A chunked reply on a connection the server keeps open. Only there does
+// the library's hold on the connection tell a cut body from a whole one: a
+// connection the server closes after the body is closed by the library
+// when the request is closed in either case.
+bool KeepsConnection(HINTERNET request) {
+    wchar_t text[64];
+    QueryText(request, HTTP_QUERY_TRANSFER_ENCODING, text, 64);
+    if (_wcsicmp(text, L"chunked") != 0) return false;
+    QueryText(request, HTTP_QUERY_VERSION, text, 64);
+    if (_wcsicmp(text, L"HTTP/1.0") == 0) return false;
+    QueryText(request, HTTP_QUERY_CONNECTION, text, 64);
+    return _wcsicmp(text, L"close") != 0;
 }
 
 // A reply without a status line is taken by the library for an old-style
@@ -244,6 +270,7 @@ DWORD FetchHttp(Transfer* t, HINTERNET root) {
     for (int redirects = 0;; ++redirects) {
         if (GivenUp(t)) return ERROR_CANCELLED;
         OwnedInternet connection;
+        RequestInSlot closing{t};
         Touch(t);
         DWORD error = SendRequest(t, root, &connection);
         if (error) return error;
@@ -255,7 +282,6 @@ DWORD FetchHttp(Transfer* t, HINTERNET root) {
             if (error) return error;
             if (redirects == MaxRedirects) return ERROR_HTTP_REDIRECT_FAILED;
             wcscpy(t->Url, t->Next);
-            CloseRequest(t);
             continue;
         }
         // A reply without a status that can be read is no reply.
@@ -263,8 +289,7 @@ DWORD FetchHttp(Transfer* t, HINTERNET root) {
         // 3xx here is a redirect that is not followed: the resource was not fetched.
         if (status >= 300) return static_cast<DWORD>(-static_cast<int>(status));
         const long long announced = AnnouncedLength(request);
-        wchar_t coding[32];
-        QueryText(request, HTTP_QUERY_TRANSFER_ENCODING, coding, 32);
+        const bool checkChunks = KeepsConnection(request);
         unsigned long long received = 0;
         error = CopyBody(t, request, &received);
         if (error) return error;
@@ -272,7 +297,7 @@ DWORD FetchHttp(Transfer* t, HINTERNET root) {
         // download, not a short file.
         if (announced >= 0 && received < static_cast<unsigned long long>(announced))
             return ERROR_INTERNET_CONNECTION_ABORTED;
-        if (_wcsicmp(coding, L"chunked") == 0) {
+        if (checkChunks) {
             t->ClosingBody = true;
             CloseRequest(t);
             if (t->ConnectionCutOff) return ERROR_INTERNET_CONNECTION_ABORTED;

@@ -35,13 +35,23 @@ std::wstring TempFolder() {
     return path;
 }
 
-// Downloads in the temp folder, ours or bytora.exe's (same prefix, same folder).
+// When this program started: the time-out check that run.sh runs beside it
+// holds a download from before that until after this program ends.
+const FILETIME Started = [] {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return now;
+}();
+
+// Downloads in the temp folder made since this program started, ours or
+// bytora.exe's (same prefix, same folder).
 int Downloads() {
     WIN32_FIND_DATAW entry;
     HANDLE find = FindFirstFileW((TempFolder() + L"MMF*.tmp").c_str(), &entry);
     if (find == INVALID_HANDLE_VALUE) return 0;
     int count = 0;
-    do ++count;
+    do
+        if (CompareFileTime(&entry.ftLastWriteTime, &Started) >= 0) ++count;
     while (FindNextFileW(find, &entry));
     FindClose(find);
     return count;
@@ -188,6 +198,8 @@ TEST(UrlDump, PagesAndFilesDumpWithTheirAddress) {
     const std::wstring large = Url(L"http", "HTTP", L"/bytes/300113");
     const std::wstring permanent = Url(L"http", "HTTP", L"/308");
     const std::wstring chunked = Url(L"http", "HTTP", L"/chunked/whole");
+    const std::wstring chunkedClose = Url(L"http", "HTTP", L"/chunked/whole-close");
+    const std::wstring chunkedCutClose = Url(L"http", "HTTP", L"/chunked/cut-close");
     const struct {
         std::wstring args;
         std::string out;
@@ -202,6 +214,11 @@ TEST(UrlDump, PagesAndFilesDumpWithTheirAddress) {
         {L"/HH " + permanent, "\r\nFile " + Quoted(permanent) + " :\r\n" + details + lines},
         // Six chunks of 50000 bytes and the last, empty one.
         {chunked, DumpOfFile(Pattern(300000), L"")},
+        {chunkedClose, DumpOfFile(Pattern(300000), L"")},
+        // The limit: cut before the last chunk on a connection the server
+        // said it would close, the body cannot be told from a whole one
+        // under this library, and what came is dumped.
+        {chunkedCutClose, DumpOfFile(Pattern(150000), L"")},
     };
     const int before = Downloads();
     for (const auto& c : cases) {

@@ -7,11 +7,11 @@
 NAME=url_ctrlc
 source "$(dirname "${BASH_SOURCE[0]}")/../terminal/common.sh"
 
-# Downloads in the prefix's temp folder.
+# Downloads in the prefix's temp folder made since this script started
+# (the time-out check that run.sh runs beside it holds an older one).
+touch "$WORK/started"
 downloads() {
-    local n=0 f
-    for f in "$WINEPREFIX"/drive_c/users/*/Temp/MMF*.tmp; do [ -e "$f" ] && n=$((n + 1)); done
-    echo "$n"
+    find "$WINEPREFIX"/drive_c/users/*/Temp -maxdepth 1 -name 'MMF*.tmp' -newer "$WORK/started" 2>/dev/null | wc -l
 }
 
 for path in /slow /hang; do

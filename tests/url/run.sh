@@ -35,8 +35,17 @@ export BYTORA_TEST_CA="Z:${CA//\//\\}"
 # The 30 s silence limit runs beside everything else (skipped, like the
 # shell tests below, when only some tests were asked for).
 if [ $# -eq 0 ]; then
+    touch "$WORK/silence.started"
     bash "$ROOT/tests/url/silence.sh" >"$WORK/silence.log" 2>&1 &
     SILENCE=$!
+    # Its download lasts the whole wait; the tests below count only the
+    # downloads made after they started, so it must exist before they do.
+    for ((i = 0; i < 200; i++)); do
+        find "$WINEPREFIX"/drive_c/users/*/Temp -maxdepth 1 -name 'MMF*.tmp' -newer "$WORK/silence.started" \
+            2>/dev/null | grep -q . && break
+        sleep 0.1
+    done
+    sleep 1
 fi
 wine "$EXE" "$@"
 status=$?

@@ -178,10 +178,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def chunked(self, how):
         """300000 bytes of the pattern in chunks of 50000: "whole" ends with
         the last (empty) chunk; "cut" closes after 150000 bytes instead,
-        "inside" closes in the middle of the fourth chunk."""
+        "inside" closes in the middle of the fourth chunk; "whole-close" and
+        "cut-close" say first that the connection closes after the reply."""
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Transfer-Encoding", "chunked")
+        if how.endswith("-close"):
+            self.send_header("Connection", "close")
+            how = how[:-len("-close")]
+            self.close_connection = True
         self.end_headers()
         body = pattern(300000)
         for i in range(6):

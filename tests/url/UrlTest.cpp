@@ -1,7 +1,8 @@
 // Web and FTP addresses against the loopback servers that run.sh starts:
 // downloads are dumped exactly like files of the same bytes, every failure
-// has its message and exit code, and no "MMF*.tmp" download is ever left in
-// the temp folder. Ctrl-C during a long download stops it.
+// (misbehaving servers included) has its message and exit code, and no
+// "MMF*.tmp" download is ever left in the temp folder. Ctrl-C stops every
+// phase of a download, and silence ends it.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <wincrypt.h>

@@ -1,6 +1,10 @@
 """Loopback servers for the address tests: HTTP, HTTPS with a certificate of
 a test authority (which the tests trust), HTTPS with one of an authority
-nobody trusts, and anonymous read-only FTP over WORK_DIR/ftp.
+nobody trusts, anonymous read-only FTP over WORK_DIR/ftp, and a port whose
+connections are never taken (STUCK). Besides well-behaved resources the
+HTTP servers misbehave as real ones do: bodies cut short, replies that are
+no HTTP, redirects in a loop or to where they should not lead, silence and
+trickles; the FTP server ends "aborted.bin" halfway with a 426 reply.
 
 Usage: servers.py WORK_DIR
 The authorities, certificates and revocation lists are made here with

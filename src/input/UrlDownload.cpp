@@ -10,6 +10,7 @@
 // library's own time-outs bound that) and frees what it holds.
 #include "input/Input.h"
 #include "plugin/Plugin.h"
+#include "plugin/Version.h"
 
 #include <wininet.h>
 #include <cwchar>
@@ -350,7 +351,8 @@ DWORD WINAPI Fetch(void* context) {
     DWORD result;
     {
         wchar_t agent[64];
-        FormatText(agent, 64, L"%s v%u.%u.%u", PluginName, 0u, 96u, 9u);
+        FormatText(agent, 64, L"%s v%u.%u.%u", PluginName, BYTORA_VERSION_MAJOR, BYTORA_VERSION_MINOR,
+                   BYTORA_VERSION_BUILD);
         OwnedInternet root;
         root.h = InternetOpenW(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
         if (!root.h) {

@@ -10,6 +10,7 @@ source "$ROOT/tools/buildenv.sh"
 EXE="$BUILD_DIR/bin/bytora.exe"
 NAME=url_kill
 source "$ROOT/tests/support/checks.sh"
+source "$ROOT/tests/support/ended.sh"
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/bytora-url-kill.XXXXXX")
 CHILD=
@@ -24,7 +25,6 @@ trap "exit 1" INT TERM HUP
 # apart by the marker the server sends first.
 TEMP_DIR=$(winepath -u "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')" 2>/dev/null)
 [ -d "$TEMP_DIR" ] || { fail "no temp folder ($TEMP_DIR)"; TEMP_DIR=$WORK/none; }
-download_of() { grep -l -F -- "$1" "$TEMP_DIR"/MMF*.tmp 2>/dev/null | head -1; }
 HTTP="http://127.0.0.1:$BYTORA_TEST_HTTP_PORT"
 
 mkfifo "$WORK/out.fifo"
@@ -42,27 +42,9 @@ for signal in KILL TERM; do
             want=$((${#marker} + 1048576))
         fi
         CHILD=$!
-        file=
-        for ((i = 0; i < 100; i++)); do
-            file=$(download_of "$marker")
-            [ -n "$file" ] && [ "$(stat -c %s "$file" 2>/dev/null || echo 0)" -ge "$want" ] && break
-            sleep 0.1
-        done
-        sleep 0.3
-        kill -"$signal" "$CHILD"
-        wait "$CHILD" 2>/dev/null
-        CHILD=
+        end_when_grown "$TEMP_DIR" 'MMF*.tmp' "$marker" "$want" "$signal"
         exec 8>&-
-        what="SIG$signal while $stage"
-        if [ -z "$file" ]; then
-            fail "$what: the download never appeared"
-            continue
-        fi
-        for ((i = 0; i < 50; i++)); do
-            [ -e "$file" ] || break
-            sleep 0.1
-        done
-        if [ -e "$file" ]; then fail "$what: $file was left behind"; else pass "$what: $(basename "$file") is gone"; fi
+        check_gone "SIG$signal while $stage" "$ENDED_FILE" download
     done
 done
 finish

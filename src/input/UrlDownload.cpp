@@ -158,10 +158,11 @@ DWORD CopyBody(Transfer* t, HINTERNET request, unsigned long long* received) {
     }
 }
 
-DWORD QueryNumber(HINTERNET request, DWORD what) {
-    DWORD value = 0, length = sizeof value, index = 0;
-    if (!HttpQueryInfoW(request, what | HTTP_QUERY_FLAG_NUMBER, &value, &length, &index)) return 0;
-    return value;
+// The numeric HTTP status, 0 when it cannot be read.
+DWORD HttpStatus(HINTERNET request) {
+    DWORD status = 0, length = sizeof status, index = 0;
+    if (!HttpQueryInfoW(request, StatusAsNumber, &status, &length, &index)) return 0;
+    return status;
 }
 
 // A header's text, empty when the reply has none (or it does not fit).
@@ -277,7 +278,7 @@ DWORD FetchHttp(Transfer* t, HINTERNET root) {
         if (error) return error;
         Touch(t);
         HINTERNET request = t->Request;
-        DWORD status = QueryNumber(request, HTTP_QUERY_STATUS_CODE);
+        DWORD status = HttpStatus(request);
         if (IsRedirect(status)) {
             error = RedirectTarget(t, request, status);
             if (error) return error;

@@ -164,9 +164,6 @@ int DumpOpenedInput(const wchar_t* name, uint32_t flags, const DumpSettings* set
         source->BomLength = 0;
     }
 
-    BreakRequested = 0;
-    InstallCtrlHandler();
-
     DumpLayout layout;
     PrepareLayout(settings, flags, source, &layout);
 
@@ -194,14 +191,18 @@ int DumpInput(const wchar_t* name, uint32_t flags, void* data) {
     if (!name || !*name || !data) return -1;
     const DumpSettings* settings = static_cast<const DumpSettings*>(data);
 
+    // A break from before this input (the file search, say) is discarded;
+    // one that comes while it is opened (standard input being copied, an
+    // address downloaded) stops the run before anything of it is written.
+    BreakRequested = 0;
+    InstallCtrlHandler();
     HeldInput input;
     const uint32_t openFlags = (flags & DF_NO_EBCDIC) ? (OPEN_REPORT | OPEN_SUPPLEMENTARY)
                                                       : (OPEN_REPORT | OPEN_DETECT_EBCDIC | OPEN_SUPPLEMENTARY);
     const int opened = OpenInput(&input.source, name, openFlags, settings->CodePage, settings->EbcdicCodePage);
+    input.open = opened == 0;
+    if (BreakRequested) return -3;
     if (opened == -100) return WriteEmptyNotice(name, settings->LineEnding, flags);
-    // A Ctrl-C during the copy of standard input stops the run like any break.
-    if (opened == ERROR_CANCELLED && BreakRequested) return -3;
     if (opened != 0) return -1;
-    input.open = true;
     return DumpOpenedInput(name, flags, settings, &input.source);
 }

@@ -14,6 +14,7 @@ namespace {
 constexpr size_t PathUnits = 32768;   // 32767 characters and the terminator
 constexpr size_t TextUnits = 1024;
 constexpr DWORD CopyChunk = 8192;
+constexpr int LateBreakMilliseconds = 50;
 constexpr uint32_t NoMemory = ERROR_NOT_ENOUGH_MEMORY;  // 8
 constexpr uint32_t EmptyInput = static_cast<uint32_t>(-100);
 constexpr uint32_t ClipboardFailed = static_cast<uint32_t>(-1);
@@ -192,6 +193,13 @@ bool BuildTempName(InputSource* source) {
     return true;
 }
 
+// A Ctrl-C kills the producer and reaches us at the same moment, but the
+// end of the pipe may be seen before the handler thread has set the flag:
+// give it a moment, or the break is lost and the input dumped.
+void AwaitLateBreak() {
+    for (int waited = 0; waited < LateBreakMilliseconds && !BreakRequested; waited += 5) Sleep(5);
+}
+
 // Copies an input without a file behind it into the temporary file, which
 // becomes FileHandle. The borrowed console handle is read but never closed;
 // any other input handle is closed once copied, on every path.
@@ -226,13 +234,15 @@ bool CopyToTempFile(InputSource* source, HANDLE console, BY_HANDLE_FILE_INFORMAT
     }
     // A Ctrl-C while the copy runs must not end the process with the
     // temporary file left behind: it stops the copy instead, and the caller
-    // sees the break.
+    // sees the break. The flag is not cleared here: a break that came since
+    // the dump of this input began counts.
     InstallCtrlHandler();
-    BreakRequested = 0;
+    const bool pipe = !console && input && GetFileType(input) == FILE_TYPE_PIPE;
     for (;;) {
         DWORD got = 0;
         // A failed read is the end as well: a broken pipe is how a pipe ends.
-        bool ended = !input || !ReadFile(input, buffer.p, CopyChunk, &got, nullptr) || got == 0;
+        bool ended = BreakRequested || !input || !ReadFile(input, buffer.p, CopyChunk, &got, nullptr) || got == 0;
+        if (ended && pipe) AwaitLateBreak();
         if (BreakRequested) {
             source->LastError = ERROR_CANCELLED;
             return false;

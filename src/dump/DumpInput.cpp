@@ -63,8 +63,10 @@ int WriteLines(InputSource* source, DumpLayout* layout, const wchar_t* lineEndin
             }
             inDuplicateRun = false;
         }
-        if (altLines && (count & 1)) SetColors(HighlightAttr);
+        // Built before the colour is set: a page that cannot be read must
+        // not leave the highlight on.
         BuildDumpLine(source, layout, line, buffer);
+        if (altLines && (count & 1)) SetColors(HighlightAttr);
         QPuts(buffer);
         ++count;
         if (EndLine(lineEnding, 1) == -3) return -3;
@@ -204,5 +206,22 @@ int DumpInput(const wchar_t* name, uint32_t flags, void* data) {
     if (BreakRequested) return -3;
     if (opened == -100) return WriteEmptyNotice(name, settings->LineEnding, flags);
     if (opened != 0) return -1;
-    return DumpOpenedInput(name, flags, settings, &input.source);
+    // A page of the input that cannot be read (the file was cut short
+    // meanwhile, its disk went away) ends this input, not the run.
+    struct Dump {
+        const wchar_t* name;
+        uint32_t flags;
+        const DumpSettings* settings;
+        InputSource* source;
+    } dump{name, flags, settings, &input.source};
+    bool faulted = false;
+    const int result = GuardedRead(
+        &input.source,
+        [](void* context) {
+            const Dump* d = static_cast<const Dump*>(context);
+            return DumpOpenedInput(d->name, d->flags, d->settings, d->source);
+        },
+        &dump, &faulted);
+    if (faulted) ReportReadFault(L"Error reading \"%s\" :\r\n", input.source.Name, input.source.LastError);
+    return result;
 }

@@ -310,7 +310,20 @@ int MapInput(InputSource* source, HANDLE console) {
         return FailOpen(source);
     }
     source->LastError = 0;
-    DetectEncoding(source, (source->OpenFlags & OPEN_DETECT_EBCDIC) != 0);
+    // Detection reads the view: the first place a vanished page shows.
+    bool faulted = false;
+    GuardedRead(
+        source,
+        [](void* record) {
+            InputSource* input = static_cast<InputSource*>(record);
+            DetectEncoding(input, (input->OpenFlags & OPEN_DETECT_EBCDIC) != 0);
+            return 0;
+        },
+        source, &faulted);
+    if (faulted) {
+        if (source->OpenFlags & OPEN_REPORT) ReportReadFault(L"Error reading \"%s\" :\r\n", source->Name, source->LastError);
+        return FailOpen(source);
+    }
     return 0;
 }
 
@@ -512,6 +525,13 @@ int MakeDevicePath(wchar_t* name) {
     memmove(name + 4, name, (length + 1) * sizeof(wchar_t));
     memcpy(name, L"\\\\.\\", 4 * sizeof(wchar_t));
     return 0;
+}
+
+void ReportReadFault(const wchar_t* format, const wchar_t* name, uint32_t error) {
+    wchar_t text[TextUnits];
+    FormatErrorText(static_cast<int>(error), text);
+    ReportError(format, name);
+    Qprintf(GetStdHandle(STD_ERROR_HANDLE), L"   %s\r\n", text);
 }
 
 int FormatErrorText(int code, wchar_t* text) {

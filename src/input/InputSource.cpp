@@ -328,16 +328,64 @@ int MapInput(InputSource* source, HANDLE console) {
 }
 
 // Opens a file for reading and maps it; a failure is reported with Name.
-int OpenAndMap(InputSource* source, const wchar_t* path, DWORD attributes) {
+// With onlyFiles, what is not a file on a disk (a FIFO, a device, a socket
+// seen through Wine) is refused before a byte of it is read: reading it
+// could wait for a writer or never end.
+int OpenAndMap(InputSource* source, const wchar_t* path, DWORD attributes, bool onlyFiles = false) {
     source->FileHandle = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, attributes, nullptr);
     if (source->FileHandle == INVALID_HANDLE_VALUE) {
         source->LastError = GetLastError();
         source->FileHandle = nullptr;
-        Report(source, L"Error opening \"%s\" :\r\n", source->Name);
-        ReportErrorLine(source);
-        return FailOpen(source);
+    } else if (onlyFiles && GetFileType(source->FileHandle) != FILE_TYPE_DISK) {
+        source->LastError = ERROR_CANT_ACCESS_FILE;
+    } else {
+        return MapInput(source, nullptr);
     }
-    return MapInput(source, nullptr);
+    Report(source, L"Error opening \"%s\" :\r\n", source->Name);
+    ReportErrorLine(source);
+    return FailOpen(source);
+}
+
+// A full, plain path on a drive or a share ("C:\x", "\\server\share\x",
+// either in the "\\?\" form), as the walk and list files give names: its
+// "\\?\" form names the same file, and takes a name like AUX or NUL literally.
+bool HasLiteralForm(const wchar_t* name) {
+    auto drive = [](const wchar_t* p) {
+        return ((p[0] >= L'A' && p[0] <= L'Z') || (p[0] >= L'a' && p[0] <= L'z')) && p[1] == L':' && p[2] == L'\\';
+    };
+    if (wcsncmp(name, L"\\\\?\\UNC\\", 8) == 0) return true;
+    if (wcsncmp(name, L"\\\\?\\", 4) == 0) return drive(name + 4);
+    if (name[0] == L'\\' && name[1] == L'\\') {
+        if (name[2] == L'?' || name[2] == L'.' || name[2] == L'\\' || !name[2]) return false;
+    } else if (!drive(name)) {
+        return false;
+    }
+    // The system would take "." and ".." steps and "/" that the literal
+    // form keeps; such a name is not plain.
+    for (const wchar_t* p = name; *p; ++p) {
+        if (*p == L'/') return false;
+        if (*p == L'.' && p[-1] == L'\\') {
+            const wchar_t* q = p[1] == L'.' ? p + 2 : p + 1;
+            if (*q == 0 || *q == L'\\') return false;
+        }
+    }
+    return true;
+}
+
+// The "\\?\" form of a name HasLiteralForm accepts, or null when it does not fit.
+wchar_t* LiteralForm(const wchar_t* name) {
+    if (wcsncmp(name, L"\\\\?\\", 4) == 0) return CopyText(name);
+    const bool share = name[0] == L'\\';
+    const wchar_t* prefix = share ? L"\\\\?\\UNC" : L"\\\\?\\";
+    const wchar_t* rest = share ? name + 1 : name;
+    const size_t prefixLength = wcslen(prefix);
+    const size_t restLength = wcslen(rest);
+    if (prefixLength + restLength >= PathUnits) return nullptr;
+    wchar_t* text = static_cast<wchar_t*>(malloc((prefixLength + restLength + 1) * sizeof(wchar_t)));
+    if (!text) return nullptr;
+    memcpy(text, prefix, prefixLength * sizeof(wchar_t));
+    memcpy(text + prefixLength, rest, (restLength + 1) * sizeof(wchar_t));
+    return text;
 }
 
 int OpenAddress(InputSource* source) {
@@ -386,6 +434,11 @@ int OpenFile(InputSource* source) {
     text[0] = 0;
     QueryTrueName(source->Name, text);
     text[PathUnits - 1] = 0;
+    // A file found by the walk or named in a list is a full path: it is
+    // opened literally, so the true name may correct its letter case but not
+    // turn "C:\dir\AUX" into a device or drop a trailing dot.
+    const bool literal = HasLiteralForm(source->Name);
+    if (literal && CompareStringOrdinal(text, -1, source->Name, -1, TRUE) != CSTR_EQUAL) text[0] = 0;
     // An empty answer means the host could not say: keep the name as given.
     if (text[0]) {
         if (wcsncmp(text, L"Volume{", 7) == 0 && IsHexDigit(text[7])) MakeDevicePath(text);
@@ -397,7 +450,11 @@ int OpenFile(InputSource* source) {
         free(source->Name);
         source->Name = name;
     }
-    return OpenAndMap(source, source->Name, 0);
+    if (!literal) return OpenAndMap(source, source->Name, 0);
+    wchar_t* path = LiteralForm(source->Name);
+    const int result = OpenAndMap(source, path ? path : source->Name, 0, true);
+    free(path);
+    return result;
 }
 
 struct LocaleCodePage {

@@ -4,7 +4,6 @@
 // The compiler has no structured exception handling, so a vectored handler
 // takes the fault and resumes the command thread at the guard.
 #include "input/Input.h"
-#include <winternl.h>
 
 namespace {
 
@@ -21,6 +20,10 @@ struct Guard {
 Guard* Active;
 volatile DWORD GuardThread;
 void* Registration;
+// The system's translation of the status behind an in-page error, looked up
+// before any fault (the plug-in imports nothing from ntdll).
+using StatusToError = ULONG(WINAPI*)(LONG);
+StatusToError TranslateStatus;
 
 [[noreturn]] __attribute__((noinline)) void ResumeAtGuard() { __builtin_longjmp(Active->Jump, 1); }
 
@@ -39,8 +42,8 @@ LONG CALLBACK OnFault(EXCEPTION_POINTERS* pointers) {
     // The system's error behind an in-page error when it tells one; a page
     // that is simply gone (Wine reports an access violation) is an in-page error.
     DWORD error = ERROR_SWAPERROR;
-    if (code == EXCEPTION_IN_PAGE_ERROR && record->NumberParameters >= 3) {
-        ULONG dos = RtlNtStatusToDosError(static_cast<NTSTATUS>(record->ExceptionInformation[2]));
+    if (code == EXCEPTION_IN_PAGE_ERROR && record->NumberParameters >= 3 && TranslateStatus) {
+        ULONG dos = TranslateStatus(static_cast<LONG>(record->ExceptionInformation[2]));
         if (dos != 0 && dos != ERROR_MR_MID_NOT_FOUND) error = dos;
     }
     Active->Error = error;
@@ -68,6 +71,9 @@ __attribute__((noinline)) int GuardedRead(InputSource* source, int (*body)(void*
     Guard guard{reinterpret_cast<uintptr_t>(source->Data), reinterpret_cast<uintptr_t>(source->Data) + source->Size,
                 {}, 0, Active};
     if (!Active) {
+        if (!TranslateStatus)
+            TranslateStatus = reinterpret_cast<StatusToError>(
+                reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlNtStatusToDosError")));
         Registration = AddVectoredExceptionHandler(1, OnFault);
         if (!Registration) return body(context);
         GuardThread = GetCurrentThreadId();

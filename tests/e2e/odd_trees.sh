@@ -6,23 +6,9 @@
 # regular file is dumped once per path that does not close a loop, and every
 # folder skipped as a loop is named on standard error. Exit code 0 when
 # every check passed.
-set -u
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-source "$ROOT/tools/buildenv.sh"
-EXE="$BUILD_DIR/bin/bytora.exe"
-[ -f "$EXE" ] || { echo "odd_trees: $EXE is not built" >&2; exit 1; }
-
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/bytora-trees.XXXXXX")
-cleanup() {
-    exec 3>&-
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-trap "exit 1" INT TERM HUP
-
 NAME=odd_trees
-source "$ROOT/tests/support/checks.sh"
-win() { winepath -w "$1" 2>/dev/null; }
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+e2e_cleanup() { exec 3>&-; }
 CR=$'\r'
 
 # run SECONDS ARGS...: bytora under a time limit; output in out, err, rc.

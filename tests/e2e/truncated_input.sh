@@ -5,24 +5,10 @@
 # file. Each ends with "Error reading" and the system's text, the run goes on
 # with the next name and ends with exit code 2; nothing crashes. Exit code 0
 # when every check passed.
-set -u
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-source "$ROOT/tools/buildenv.sh"
-EXE="$BUILD_DIR/bin/bytora.exe"
-[ -f "$EXE" ] || { echo "truncated_input: $EXE is not built" >&2; exit 1; }
-
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/bytora-truncated.XXXXXX")
-source "$ROOT/tests/url/servers.sh"
-cleanup() {
-    url_servers_stop
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-trap "exit 1" INT TERM HUP
-
 NAME=truncated_input
-source "$ROOT/tests/support/checks.sh"
-win() { winepath -w "$1" 2>/dev/null; }
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+source "$ROOT/tests/url/servers.sh"
+e2e_cleanup() { url_servers_stop; }
 
 TEMP_DIR=$(winepath -u "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')" 2>/dev/null)
 # A size no other test's temporary file has: the copy or download is told

@@ -18,12 +18,7 @@ for producer in ended open; do
         ended) feed="(printf '%s\n' $marker; sleep 20)" ;;
         open) feed="(trap '' INT; while :; do printf '%s\n' $marker; sleep 0.2; done)" ;;
     esac
-    "${TMUX_CMD[@]}" kill-server >/dev/null 2>&1
-    RUN=$((RUN + 1))
-    TMUX_CMD=(tmux -u -S "$WORK/tmux-$RUN.socket" -f "$WORK/tmux.conf")
-    rm -f "$WORK/rc"
-    "${TMUX_CMD[@]}" new-session -d -s bytora -x 100 -y "$HEIGHT" \
-        "cd '$WORK' && $feed | wine '$EXE'; echo \$? > rc; sleep 120"
+    start_shell "$feed | wine '$EXE'"
     # The copy is under way once the marker is in it.
     for ((i = 0; i < 150; i++)); do
         [ "$(copies "$marker")" -gt 0 ] && break

@@ -1,6 +1,7 @@
 # Sourced by run.sh and test.sh: installs what is missing, prepares a private
 # Wine prefix inside the build folder and builds incrementally.
-# BUILD_DIR picks the build folder (default: build).
+# BUILD_DIR picks the build folder (default: build); BYTORA_CMAKE_OPTIONS
+# (an array) adds options to a first configuration.
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build}
@@ -27,6 +28,8 @@ BYTORA_NEEDS=(
     # The address tests' loopback servers: Debian's own Python with its FTP
     # server module, and openssl for the test authority's certificates.
     /usr/bin/python3:python3 /usr/lib/python3/dist-packages/pyftpdlib:python3-pyftpdlib openssl:openssl
+    # package.sh dates the release zip by the last commit.
+    git:git
 )
 
 # Installs the packages for the entries of "$@" that are missing; says which
@@ -84,7 +87,7 @@ bytora_build() {
     local log="$BUILD_DIR/build.log"
     if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
         cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-            -DCMAKE_BUILD_TYPE=Release >"$log" 2>&1 || { cat "$log" >&2; return 1; }
+            -DCMAKE_BUILD_TYPE=Release ${BYTORA_CMAKE_OPTIONS[@]+"${BYTORA_CMAKE_OPTIONS[@]}"} >"$log" 2>&1 || { cat "$log" >&2; return 1; }
     fi
     cmake --build "$BUILD_DIR" -j"$(nproc)" "$@" >"$log" 2>&1 || { cat "$log" >&2; return 1; }
 }

@@ -39,6 +39,12 @@ static wchar_t* CommandTail(void) {
     return p;
 }
 
+// Whether a file (not a folder) exists at path.
+static bool IsFile(const wchar_t* path) {
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 int wmain(void) {
     static wchar_t path[32768];
     DWORD n = GetModuleFileNameW(nullptr, path, 32768);
@@ -46,13 +52,36 @@ int wmain(void) {
     wchar_t* slash = wcsrchr(path, L'\\');
     wchar_t* name = slash ? slash + 1 : path;
     static const wchar_t PluginFile[] = L"Bytora.dll";
-    // A folder name near the path limit leaves no room for the plug-in's name.
-    if (static_cast<size_t>(name - path) + sizeof PluginFile / sizeof(wchar_t) > 32768) return 126;
-    wcscpy(name, PluginFile);
+    static const wchar_t HostFile[] = L"TakeCmd.dll";
+    // A folder name near the path limit leaves no room for the files' names.
+    if (static_cast<size_t>(name - path) + sizeof HostFile / sizeof(wchar_t) > 32768) return 126;
 
+    // The stand-in host beside the runner is loaded first, so that the
+    // plug-in's import of TakeCmd.dll takes it whichever folder the plug-in
+    // comes from. Without one there, the plug-in's own folder provides it.
+    wcscpy(name, HostFile);
+    HMODULE host = IsFile(path) ? LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) : nullptr;
+
+    // The plug-in beside the runner, else in the folder above: the release
+    // keeps the runner and the stand-in host in a folder of their own below
+    // the plug-in, so that the stand-in is never copied beside the real host.
+    wcscpy(name, PluginFile);
+    if (!IsFile(path) && slash) {
+        wchar_t* up = slash;
+        while (up > path && *--up != L'\\') {
+        }
+        if (*up == L'\\') {
+            static wchar_t above[32768];
+            size_t keep = static_cast<size_t>(up + 1 - path);
+            wmemcpy(above, path, keep);
+            wcscpy(above + keep, PluginFile);
+            if (IsFile(above)) wcscpy(path, above);
+        }
+    }
     HMODULE plugin = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!plugin) {
         Fail(L"cannot load the plug-in", path);
+        if (host) FreeLibrary(host);
         return 126;
     }
     auto info = (GetPluginInfoFn)(void*)GetProcAddress(plugin, "GetPluginInfo");
@@ -62,16 +91,18 @@ int wmain(void) {
     if (!info || !init || !shutdown || !command || !info()) {
         Fail(L"not a Bytora plug-in", path);
         FreeLibrary(plugin);
+        if (host) FreeLibrary(host);
         return 126;
     }
     // Bytora.dll imports TakeCmd.dll, so the host is loaded by now.
-    HMODULE host = GetModuleHandleW(L"TakeCmd.dll");
-    auto flush = host ? (FlushFn)(void*)GetProcAddress(host, "HostFlush") : nullptr;
+    HMODULE imported = GetModuleHandleW(HostFile);
+    auto flush = imported ? (FlushFn)(void*)GetProcAddress(imported, "HostFlush") : nullptr;
 
     init();
     int result = command(CommandTail());
     shutdown(1);
     if (flush) flush();
     FreeLibrary(plugin);
+    if (host) FreeLibrary(host);
     return result;
 }

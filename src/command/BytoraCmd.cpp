@@ -6,6 +6,7 @@
 #include "dump/Dump.h"
 #include "filesel/FileSel.h"
 #include "plugin/Plugin.h"
+#include "plugin/Version.h"
 
 #include <cstring>
 
@@ -546,8 +547,9 @@ void ShowUsage(bool versions) {
 #else
     const wchar_t* platform = L"x86";
 #endif
-    Printf(L"\r\n\t\t\t\t%s  %u.%u.%u.%u (%s)\r\n", PluginName, 0u, 96u, 9u, 1u, platform);
-    Printf(L"\t\t\t\t%s  %s\r\n", L"BytoraCmd", L"0.96.9.1");
+    Printf(L"\r\n\t\t\t\t%s  %u.%u.%u.%u (%s)\r\n", PluginName, BYTORA_VERSION_MAJOR, BYTORA_VERSION_MINOR,
+           BYTORA_VERSION_BUILD, BYTORA_VERSION_REVISION, platform);
+    Printf(L"\t\t\t\t%s  %s\r\n", L"BytoraCmd", L"" BYTORA_VERSION_TEXT);
 }
 
 int HostOutputMode(void) {

@@ -2,6 +2,7 @@
 // internet library. The file is mapped and dumped like any other afterwards.
 #include "input/Input.h"
 #include "plugin/Plugin.h"
+#include "plugin/Version.h"
 
 #include <wininet.h>
 #include <cwchar>
@@ -108,7 +109,8 @@ int DownloadUrl(const wchar_t* url, wchar_t* tempFileName) {
     download.TempName = tempFileName;
 
     wchar_t agent[64];
-    FormatText(agent, 64, L"%s v%u.%u.%u", PluginName, 0u, 96u, 9u);
+    FormatText(agent, 64, L"%s v%u.%u.%u", PluginName, BYTORA_VERSION_MAJOR, BYTORA_VERSION_MINOR,
+               BYTORA_VERSION_BUILD);
     download.Root = InternetOpenW(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     if (!download.Root) return static_cast<int>(GetLastError());
 

@@ -1,6 +1,7 @@
 // Entry points the host calls, the plug-in record and the process-wide
 // console state.
 #include "plugin/Plugin.h"
+#include "plugin/Version.h"
 #include <cwchar>
 #include <cwctype>
 #include <cstdlib>
@@ -50,16 +51,17 @@ extern "C" PluginInfo* WINAPI GetPluginInfo(void) {
     Info.WebPage = L"https://example.org/bytora";
     Info.Description = L"Dump files to standard output as hex";
     Info.Implements = L"bytora";
-    Info.Major = 0;
-    Info.Minor = 96;
-    Info.Build = 9;
+    Info.Major = BYTORA_VERSION_MAJOR;
+    Info.Minor = BYTORA_VERSION_MINOR;
+    Info.Build = BYTORA_VERSION_BUILD;
     return &Info;
 }
 
 extern "C" int WINAPI InitializePlugin(void) {
     wcscpy(Expansion, L"%[_transient]%[_pipe]%[noloadmsg]");
     ExpandVariables(Expansion, 1);
-    if (wcscmp(Expansion, L"00") == 0) Printf(L"%s v%u.%u.%u loaded.\r\n", PluginName, 0u, 96u, 9u);
+    if (wcscmp(Expansion, L"00") == 0)
+        Printf(L"%s v%u.%u.%u loaded.\r\n", PluginName, BYTORA_VERSION_MAJOR, BYTORA_VERSION_MINOR, BYTORA_VERSION_BUILD);
     DetectHost();
     OpenConsoleOut();
     return 0;

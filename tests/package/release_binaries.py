@@ -1,0 +1,195 @@
+#!/usr/bin/python3
+"""The release zip as a Windows user gets it, read without Wine: the entries
+in their fixed order and time, and in each of the three binaries the version
+resource (what Explorer's Details tab shows), no link time stamp, no symbols
+and no folder of the build machine.
+
+release_binaries.py ZIP SOURCE_DIR BUILD_DIR; exit code 0 when every check passed.
+"""
+import struct
+import sys
+import zipfile
+
+VERSION = "0.96.9.1"
+VERSION_NUMBERS = (0, 96, 9, 1)
+VFT_APP, VFT_DLL = 1, 2
+VOS_NT_WINDOWS32 = 0x40004
+RT_VERSION = 16
+
+# entry, file type, description, internal name
+BINARIES = [
+    ("Bytora.dll", VFT_DLL, "Dump files to standard output as hex", "Bytora"),
+    ("runner/bytora.exe", VFT_APP, "Bytora stand-alone runner: the BYTORA command without Take Command", "bytora"),
+    ("runner/TakeCmd.dll", VFT_DLL,
+     "Bytora stand-in host services for bytora.exe (not Take Command's TakeCmd.dll)", "TakeCmd"),
+]
+ENTRIES = ["Bytora.dll", "README.txt", "runner/bytora.exe", "runner/TakeCmd.dll"]
+
+passed = failed = 0
+
+
+def check(ok, what):
+    global passed, failed
+    if ok:
+        passed += 1
+        print(f"ok: {what}")
+    else:
+        failed += 1
+        print(f"FAILED: {what}")
+    return ok
+
+
+class Pe:
+    """The parts of a PE32+ file the checks read."""
+
+    def __init__(self, data):
+        self.data = data
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        if data[pe:pe + 4] != b"PE\0\0":
+            raise ValueError("no PE signature")
+        (self.machine, sections, self.timestamp, self.symbols_at, self.symbols,
+         optional_size, _) = struct.unpack_from("<HHIIIHH", data, pe + 4)
+        optional = pe + 24
+        if struct.unpack_from("<H", data, optional)[0] != 0x20B:
+            raise ValueError("not PE32+")
+        count = struct.unpack_from("<I", data, optional + 108)[0]
+        self.directories = [struct.unpack_from("<II", data, optional + 112 + 8 * i) for i in range(count)]
+        self.sections = []
+        for i in range(sections):
+            at = optional + optional_size + 40 * i
+            name = data[at:at + 8].rstrip(b"\0").decode("ascii", "replace")
+            vsize, rva, raw_size, raw_at = struct.unpack_from("<IIII", data, at + 8)
+            self.sections.append((name, rva, max(vsize, raw_size), raw_at))
+
+    def offset(self, rva):
+        for _, start, size, raw_at in self.sections:
+            if start <= rva < start + size:
+                return raw_at + rva - start
+        raise ValueError(f"RVA {rva:#x} in no section")
+
+    def directory(self, index):
+        rva, size = self.directories[index] if index < len(self.directories) else (0, 0)
+        return (self.offset(rva), size) if rva and size else (None, 0)
+
+    def version_resource(self):
+        """The bytes of the first language of resource RT_VERSION, id 1; None when absent."""
+        root, _ = self.directory(2)
+        if root is None:
+            return None
+        at = root
+        for wanted in (RT_VERSION, 1, None):
+            named, ids = struct.unpack_from("<HH", self.data, at + 12)
+            entries = [struct.unpack_from("<II", self.data, at + 16 + 8 * i) for i in range(named + ids)]
+            match = [target for key, target in entries if wanted is None or key == wanted]
+            if not match:
+                return None
+            at = root + (match[0] & 0x7FFFFFFF)
+            if wanted is None:
+                rva, size = struct.unpack_from("<II", self.data, at)
+                return self.data[self.offset(rva):self.offset(rva) + size]
+        return None
+
+
+def align4(n):
+    return (n + 3) & ~3
+
+
+def version_block(data, at=0):
+    """One block of a version resource: (key, value, children), each child a block."""
+    length, value_length, kind = struct.unpack_from("<HHH", data, at)
+    end = at + length
+    if length < 8 or end > len(data):
+        raise ValueError(f"version block of {length} bytes at {at}")
+    key_end = at + 6
+    while data[key_end:key_end + 2] != b"\0\0":
+        key_end += 2
+    key = data[at + 6:key_end].decode("utf-16-le")
+    pos = align4(key_end + 2)
+    value_bytes = value_length * 2 if kind == 1 else value_length
+    value = data[pos:pos + value_bytes]
+    if kind == 1:
+        value = value.decode("utf-16-le").rstrip("\0")
+    pos = align4(pos + value_bytes)
+    children = []
+    while pos < end:
+        child = version_block(data, pos)
+        children.append(child[:3])
+        pos = align4(child[3])
+    return key, value, children, end
+
+
+def check_binary(name, data, file_type, description, internal, forbidden):
+    try:
+        pe = Pe(data)
+        resource = pe.version_resource()
+        version = version_block(resource) if resource else None
+    except (ValueError, struct.error) as e:
+        check(False, f"{name}: readable PE32+ file with a readable version resource ({e})")
+        return
+    check(pe.machine == 0x8664, f"{name}: built for x64 (machine {pe.machine:#x})")
+    # No link time: the same commit links to the same bytes.
+    export, export_size = pe.directory(0)
+    export_time = struct.unpack_from("<I", data, export + 4)[0] if export is not None else 0
+    check(pe.timestamp == 0 and export_time == 0,
+          f"{name}: no link time stamp (header {pe.timestamp:#x}, exports {export_time:#x})")
+    debug = [s[0] for s in pe.sections if s[0].startswith(".debug") or s[0].startswith("/")]
+    check(pe.symbols_at == 0 and pe.symbols == 0 and not debug,
+          f"{name}: stripped ({pe.symbols} symbols, debug sections {debug})")
+    found = [text for text in forbidden if text.encode() in data or text.encode("utf-16-le") in data]
+    check(not found, f"{name}: no build-machine folder inside (found {found})")
+
+    if version is None:
+        check(False, f"{name}: has a version resource")
+        return
+    key, fixed, children, _ = version
+    if not check(key == "VS_VERSION_INFO" and len(fixed) == 52, f"{name}: VS_VERSION_INFO with a fixed part ({key!r})"):
+        return
+    (signature, _, file_ms, file_ls, product_ms, product_ls, _, flags, os_, kind, _, _, _) = \
+        struct.unpack("<13I", fixed)
+    numbers = (file_ms >> 16, file_ms & 0xFFFF, file_ls >> 16, file_ls & 0xFFFF)
+    product = (product_ms >> 16, product_ms & 0xFFFF, product_ls >> 16, product_ls & 0xFFFF)
+    check(signature == 0xFEEF04BD, f"{name}: fixed part signature {signature:#x}")
+    check(numbers == VERSION_NUMBERS and product == VERSION_NUMBERS,
+          f"{name}: file version {numbers} and product version {product} are {VERSION_NUMBERS}")
+    check((kind, os_, flags) == (file_type, VOS_NT_WINDOWS32, 0),
+          f"{name}: file type {kind}, OS {os_:#x}, flags {flags} (no debug or pre-release flag)")
+
+    blocks = {child[0]: child for child in children}
+    tables = blocks.get("StringFileInfo", ("", "", []))[2]
+    translation = blocks.get("VarFileInfo", ("", "", []))[2]
+    check(len(tables) == 1 and tables[0][0] == "040904B0" and len(translation) == 1 and
+          translation[0][0] == "Translation" and translation[0][1] == struct.pack("<HH", 0x409, 1200),
+          f"{name}: one string table, 040904B0, the one the Translation entry names")
+    strings = {s[0]: s[1] for s in tables[0][2]} if tables else {}
+    expected = {"CompanyName": "The Bytora developers", "FileDescription": description, "FileVersion": VERSION,
+                "InternalName": internal, "OriginalFilename": name.split("/")[-1], "ProductName": "Bytora",
+                "ProductVersion": VERSION}
+    for field, value in expected.items():
+        check(strings.get(field) == value, f"{name}: {field} is {value!r} (got {strings.get(field)!r})")
+
+
+def main(argv):
+    if len(argv) != 4:
+        sys.exit(__doc__.strip().splitlines()[-1])
+    zip_path, source_dir, build_dir = argv[1:]
+    with zipfile.ZipFile(zip_path) as z:
+        infos = z.infolist()
+        names = [i.filename for i in infos]
+        check(names == ENTRIES, f"zip entries in order {ENTRIES} (got {names})")
+        times = {i.date_time for i in infos}
+        check(len(times) == 1 and all(i.create_system == 0 and i.external_attr == 0x20 for i in infos),
+              f"zip entries share one time and carry no owner or permission bits ({sorted(times)})")
+        readme = z.read("README.txt") if "README.txt" in names else b""
+        check(f"Bytora {VERSION} for 64-bit Windows\r\n".encode() in readme and b"\n" not in readme.replace(b"\r\n", b"")
+              and b"@" + b"OPTIONS@" not in readme and b"/[S" in readme,
+              "README.txt names the version, has Windows line ends and the option tables")
+        forbidden = sorted({source_dir.rstrip("/"), build_dir.rstrip("/")})
+        for name, file_type, description, internal in BINARIES:
+            if name in names:
+                check_binary(name, z.read(name), file_type, description, internal, forbidden)
+    print(f"release_binaries: {passed} passed, {failed} failed")
+    return 0 if failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The release zip as a Windows user meets it: unpacked into a fresh folder far
+# from the build, the runner in its own folder finds the plug-in above it and
+# dumps a file, and "/??" names the version. release_zip.sh ZIP; exit code 0
+# when every check passed.
+set -u
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+source "$ROOT/tools/buildenv.sh"
+ZIP=${1:?release_zip.sh ZIP}
+[ -f "$ZIP" ] || { echo "release_zip: $ZIP is not built" >&2; exit 1; }
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/bytora-release.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+trap "exit 1" INT TERM HUP
+
+NAME=release_zip
+source "$ROOT/tests/support/checks.sh"
+
+/usr/bin/python3 -m zipfile -e "$ZIP" "$WORK/unpacked" || { fail "the zip unpacks"; finish; exit; }
+EXE="$WORK/unpacked/runner/bytora.exe"
+# Away from the build: no TakeCmd.dll or Bytora.dll of the build folder can stand in.
+cd "$WORK" || exit 1
+
+# "Hello, zip!\n" redirected (a name given with standard input redirected
+# from elsewhere would dump that first): twelve values, four blank places of three columns and the
+# two blanks before the text; the text field shows LF as a middle dot and four
+# blank columns. The byte-order mark first (redirected UTF-8 output), a blank
+# line last.
+printf 'Hello, zip!\n' >"$WORK/hello.txt"
+printf '\xEF\xBB\xBF00000000  48 65 6c 6c 6f 2c 20 7a  69 70 21 0a%14sHello, zip!\xC2\xB7    \r\n\r\n' '' \
+    >"$WORK/expected"
+wine "$EXE" <"$WORK/hello.txt" >"$WORK/out" 2>"$WORK/err"
+rc=$?
+if [ "$rc" -eq 0 ] && cmp -s "$WORK/out" "$WORK/expected" && [ ! -s "$WORK/err" ]; then
+    pass "the unpacked runner dumps a file"
+else
+    fail "the unpacked runner: exit code $rc, standard error: $(cat "$WORK/err")"; od -c "$WORK/out" | head
+fi
+
+# The version lines after the usage text: the plug-in's four numbers with the
+# platform, then the command's source file with the same version.
+wine "$EXE" '/??' </dev/null >"$WORK/out" 2>"$WORK/err"
+rc=$?
+printf '\r\n\t\t\t\tBytora  0.96.9.1 (x64)\r\n\t\t\t\tBytoraCmd  0.96.9.1\r\n' >"$WORK/expected"
+if [ "$rc" -eq 0 ] && [ "$(tail -c "$(stat -c %s "$WORK/expected")" "$WORK/out" | od -An -c)" = "$(od -An -c "$WORK/expected")" ] &&
+    grep -q 'Display files to standard output as hex' "$WORK/out"; then
+    pass "/?? shows the usage and version 0.96.9.1"
+else
+    fail "/??: exit code $rc, output ends: $(tail -c 80 "$WORK/out" | od -c | head -5)"
+fi
+
+# Nothing but the zip's four files came out of it, and the runner wrote nothing beside them.
+listing=$(cd "$WORK/unpacked" && find . -type f | LC_ALL=C sort | tr '\n' ' ')
+if [ "$listing" = "./Bytora.dll ./README.txt ./runner/TakeCmd.dll ./runner/bytora.exe " ]; then
+    pass "the unpacked folder holds only the zip's files"
+else
+    fail "the unpacked folder holds: $listing"
+fi
+finish

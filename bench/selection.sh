@@ -2,8 +2,9 @@
 # Cost of the file-selection walk: "/S" over a tree of 20,000 small files in
 # 2,000 folders (each with a descript.ion), with no filter, with a size range
 # and with a description filter. Half the files are 2 bytes and described as
-# "keep", so each of the first two filters keeps half. Output goes to /dev/null; Wine's own
-# start-up (a run on one small file) is shown apart.
+# "keep", so each of the first two filters keeps half. Then one folder of 1,000
+# files with a 15 MB descript.ion. Output goes to /dev/null; Wine's own start-up
+# (a run on one small file) is shown apart.
 # Usage: bench/selection.sh [folders] [files-per-folder]
 set -u
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -54,4 +55,31 @@ for filter in "" "/[S2]" "/I:keep*" "/[S3]" "/I:none*"; do
     t=$(best wine "$EXE" /S /N:F $filter "$TREE\\*.dat")
     printf '%-12s %6.2f s  (%5.1f us per file after start-up)\n' "${filter:-no filter}" "$t" \
         "$(echo "($t - $start) * 1000000 / ($DIRS * $PER)" | bc -l)"
+done
+
+# One folder of 1,000 files whose descript.ion is 15 MB: the 1,000 files are
+# described in its last lines, after filler lines for names that are not there,
+# so a lookup that reads the file again for every file pays for all of it.
+python3 - "$WORK/bigdesc" <<'PY'
+import os, sys
+root = sys.argv[1]
+os.makedirs(root)
+for f in range(1000):
+    with open(os.path.join(root, "f%04d.dat" % f), "wb") as out:
+        out.write(b"a")
+filler = "".join("gone%07d.dat an old description of a file that was removed long ago\r\n" % k for k in range(210000))
+filler = filler[:15000000 - 1000 * 20]
+filler = filler[:filler.rfind("\n") + 1]
+described = "".join("f%04d.dat %s\r\n" % (f, "keep it" if f % 2 else "skip it") for f in range(1000))
+with open(os.path.join(root, "descript.ion"), "w", newline="") as out:
+    out.write(filler + described)
+PY
+BIG=$(winepath -w "$WORK/bigdesc" 2>/dev/null)
+size=$(stat -c %s "$WORK/bigdesc/descript.ion")
+printf 'one folder: 1,000 files, %.1f MB descript.ion\n' "$(echo "$size / 1000000" | bc -l)"
+# /I:none* keeps nothing: the lookups without the dumps.
+for filter in "/I:keep*" "/I:none*"; do
+    t=$(best wine "$EXE" /N:F $filter "$BIG\\*.dat")
+    printf '%-12s %6.2f s  (%5.1f us per file after start-up)\n' "$filter" "$t" \
+        "$(echo "($t - $start) * 1000000 / 1000" | bc -l)"
 done

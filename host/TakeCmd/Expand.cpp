@@ -109,11 +109,19 @@ bool IsInternalNameChar(wchar_t c) {
 }
 
 // Finds the bracket closing the one at open, allowing nested brackets.
+// Brackets between double quotes are text (a quoted file name may hold them);
+// when quotes leave the bracket unclosed, they are read as plain characters.
 const wchar_t* FindClosingBracket(const wchar_t* open) {
-    int depth = 0;
-    for (const wchar_t* p = open; *p; ++p) {
-        if (*p == L'[') ++depth;
-        else if (*p == L']' && --depth == 0) return p;
+    for (int pass = 0; pass < 2; ++pass) {
+        bool quotes = pass == 0;
+        int depth = 0;
+        bool quoted = false;
+        for (const wchar_t* p = open; *p; ++p) {
+            if (quotes && *p == L'"') quoted = !quoted;
+            else if (quoted) continue;
+            else if (*p == L'[') ++depth;
+            else if (*p == L']' && --depth == 0) return p;
+        }
     }
     return nullptr;
 }
@@ -187,57 +195,8 @@ bool AppendComma(Text& out, const wchar_t* s, size_t n) {
     return true;
 }
 
-// Decodes one line of bytes: UTF-8 when it is valid, the ANSI code page
-// otherwise (older description files mix both). Appends to text at *length.
-void DecodeLine(const char* bytes, int count, wchar_t* text, size_t* length) {
-    if (count <= 0) return;
-    int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, count, text + *length, count);
-    if (units <= 0) units = MultiByteToWideChar(CP_ACP, 0, bytes, count, text + *length, count);
-    if (units > 0) *length += static_cast<size_t>(units);
-}
-
-// Reads a whole small file as text: UTF-16 by its byte-order mark, otherwise
-// line by line as UTF-8 or ANSI.
-wchar_t* ReadTextFile(const wchar_t* path) {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return nullptr;
-    LARGE_INTEGER size{};
-    char* bytes = nullptr;
-    DWORD got = 0;
-    if (GetFileSizeEx(file, &size) && size.QuadPart < (16 << 20)) {
-        bytes = static_cast<char*>(malloc(static_cast<size_t>(size.QuadPart) + 2));
-        if (bytes && !ReadFile(file, bytes, static_cast<DWORD>(size.QuadPart), &got, nullptr)) got = 0;
-    }
-    CloseHandle(file);
-    if (!bytes) return nullptr;
-    // No encoding needs more UTF-16 units than it has bytes.
-    wchar_t* text = static_cast<wchar_t*>(malloc((static_cast<size_t>(got) + 1) * sizeof(wchar_t)));
-    if (text) {
-        const unsigned char* u = reinterpret_cast<const unsigned char*>(bytes);
-        size_t length = 0;
-        if (got >= 2 && u[0] == 0xFF && u[1] == 0xFE) {
-            length = (got - 2) / 2;
-            memcpy(text, bytes + 2, length * sizeof(wchar_t));
-        } else {
-            DWORD start = got >= 3 && u[0] == 0xEF && u[1] == 0xBB && u[2] == 0xBF ? 3 : 0;
-            while (start < got) {
-                DWORD end = start;
-                while (end < got && bytes[end] != '\n') ++end;
-                if (end < got) ++end;  // the line feed goes with its line
-                DecodeLine(bytes + start, static_cast<int>(end - start), text, &length);
-                start = end;
-            }
-        }
-        text[length] = L'\0';
-    }
-    free(bytes);
-    return text;
-}
-
-// The description of a file from descript.ion in its directory. Lines are
-// "name description" or "\"quoted name\" description"; names compare without
-// regard to case. Text after a Ctrl-D belongs to other programs.
+// The description of a file from descript.ion in its directory. The name may
+// be quoted (it must be when it holds blanks or brackets).
 bool AppendDescription(Text& out, const wchar_t* s, size_t n) {
     TrimArgument(s, n);
     if (n >= 2 && s[0] == L'"' && s[n - 1] == L'"') ++s, n -= 2;
@@ -249,44 +208,14 @@ bool AppendDescription(Text& out, const wchar_t* s, size_t n) {
     wchar_t* filePart = nullptr;
     DWORD fl = GetFullPathNameW(name.data, EnvCapacity, full.data, &filePart);
     if (fl == 0 || fl >= EnvCapacity || !filePart || !*filePart) return true;
-    size_t fileLength = wcslen(filePart);
-    HeapText fileName(fileLength + 1);
-    if (!fileName.data) return false;
-    wcscpy(fileName.data, filePart);
+    wcscpy(name.data, filePart);
     static const wchar_t DescriptionFile[] = L"descript.ion";
     if (static_cast<size_t>(filePart - full.data) + wcslen(DescriptionFile) >= EnvCapacity) return true;
     wcscpy(filePart, DescriptionFile);
-    wchar_t* text = ReadTextFile(full.data);
-    if (!text) return true;
-    bool found = false;
-    for (wchar_t* line = text; *line && !found;) {
-        wchar_t* end = line;
-        while (*end && *end != L'\n' && *end != L'\r') ++end;
-        wchar_t* next = end;
-        while (*next == L'\n' || *next == L'\r') ++next;
-        const wchar_t* entry = line;
-        size_t entryLength = 0;
-        wchar_t* p = line;
-        if (*p == L'"') {
-            entry = ++p;
-            while (p < end && *p != L'"') ++p;
-            entryLength = static_cast<size_t>(p - entry);
-            if (p < end) ++p;
-        } else {
-            while (p < end && *p != L' ' && *p != L'\t') ++p;
-            entryLength = static_cast<size_t>(p - entry);
-        }
-        if (entryLength > 0 && SameText(entry, entryLength, fileName.data)) {
-            while (p < end && (*p == L' ' || *p == L'\t')) ++p;
-            wchar_t* stop = p;
-            while (stop < end && *stop != L'\x04') ++stop;
-            while (stop > p && (stop[-1] == L' ' || stop[-1] == L'\t')) --stop;
-            out.Append(p, static_cast<size_t>(stop - p));
-            found = true;
-        }
-        line = next;
-    }
-    free(text);
+    const wchar_t* text;
+    size_t length;
+    if (!FindDescription(full.data, name.data, &text, &length)) return false;
+    out.Append(text, length);
     return true;
 }
 

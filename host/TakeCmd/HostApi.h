@@ -9,4 +9,8 @@ int HostFlush(void);
 // processor has SSSE3; 0 lets it use what it finds. For tests, which compare
 // the two forms.
 int HostLimitSimd(int sse2Only);
+// Sets the largest description file (bytes) kept in memory between lookups;
+// a larger one is read through for every lookup. Returns the previous limit.
+// For tests, which compare the two ways.
+unsigned long long HostLimitDescriptionCache(unsigned long long bytes);
 }

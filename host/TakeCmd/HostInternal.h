@@ -27,4 +27,9 @@ int ReadEnvironment(const wchar_t* name, wchar_t* out, size_t capacity);
 // Single-character case folding for case-insensitive comparisons.
 wchar_t FoldCase(wchar_t ch);
 
+// The description of the file name (no directory) in the description file at
+// path: *text and *length, valid until the next call, length 0 when there is
+// none (or no description file). False when the file could not be read.
+bool FindDescription(const wchar_t* path, const wchar_t* name, const wchar_t** text, size_t* length);
+
 }  // namespace host

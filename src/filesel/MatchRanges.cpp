@@ -52,18 +52,22 @@ void FileDescription(const wchar_t* fullName, wchar_t* description) {
     description[0] = L'\0';
     if (!fullName || !fullName[0] || !QueryIsFileOrDirectory(fullName)) return;
     // The host expands the function's argument too: a "%" in the name is
-    // doubled so that it stays a "%" and the right file is looked up.
-    static const wchar_t Prefix[] = L"%@descript[";
+    // doubled so that it stays a "%". The name is quoted, as the host wants
+    // file names with blanks, and so that a "[" or "]" in it stays part of the
+    // name instead of nesting or ending the function; a name cannot hold a
+    // double quote itself.
+    static const wchar_t Prefix[] = L"%@descript[\"";
     size_t n = wcslen(Prefix);
     std::memcpy(description, Prefix, n * sizeof(wchar_t));
     for (const wchar_t* p = fullName; *p; ++p) {
-        if (n + (*p == L'%' ? 2 : 1) + 1 >= ExpandCapacity) {  // no room for the name and "]"
+        if (n + (*p == L'%' ? 2 : 1) + 2 >= ExpandCapacity) {  // no room for the name and "\"]"
             description[0] = L'\0';
             return;
         }
         if (*p == L'%') description[n++] = L'%';
         description[n++] = *p;
     }
+    description[n++] = L'"';
     description[n++] = L']';
     description[n] = L'\0';
     // The host may report trouble on standard error; a filter must stay quiet.

@@ -190,4 +190,42 @@ TEST(Selection, ExclusionDescriptionAndOwnerFilters) {
     }
 }
 
+// Every name gets its own description, whatever characters it holds, and a
+// description file of any size is read (the one here is over 16 MiB, with the
+// wanted file on its last line).
+TEST(Selection, DescriptionsOfEveryNameInFilesOfAnySize) {
+    Tree tree;
+    std::string described;
+    for (const wchar_t* name : {L"a]b.bin", L"[x.bin", L"plain.bin", L"x y[1].bin", L"50%.bin", L"%@comma[1].bin",
+                                L"it's`q`.bin", L"\u00e9 \u20ac.bin"}) {
+        tree.File(std::wstring(L"d\\") + name, 1);
+        std::string n = Narrow(name);
+        described += (n.find(' ') == std::string::npos ? n : "\"" + n + "\"") + " match me\r\n";
+    }
+    tree.File(L"d\\other.bin", 1);
+    WriteBytes(tree.root + L"\\d\\descript.ion", described + "other.bin other\r\n");
+    tree.File(L"big\\wanted.bin", 1);
+    tree.File(L"big\\other.bin", 1);
+    std::string big = "other.bin other\r\n";
+    for (int i = 0; big.size() <= (16u << 20); ++i) big += "gone" + std::to_string(i) + ".bin no longer here\r\n";
+    ASSERT_TRUE(WriteBytes(tree.root + L"\\big\\descript.ion", big + "wanted.bin match me\r\n"));
+    struct Row {
+        const wchar_t* options;
+        const wchar_t* pattern;
+        Names files;
+    } rows[] = {
+        {L"/I:match*", L"d\\*.bin",
+         {"d\\%@comma[1].bin", "d\\50%.bin", "d\\[x.bin", "d\\a]b.bin", "d\\it's`q`.bin", "d\\plain.bin",
+          "d\\x y[1].bin", "d\\\xC3\xA9 \xE2\x82\xAC.bin"}},
+        {L"/!I:match*", L"d\\*.bin", {"d\\other.bin"}},
+        {L"/I:match*", L"big\\*.bin", {"big\\wanted.bin"}},
+        {L"/!I:match*", L"big\\*.bin", {"big\\other.bin"}},
+    };
+    for (const Row& row : rows) {
+        ChildResult r = tree.Run(row.options, row.pattern);
+        EXPECT_EQ(tree.Headers(r.out), row.files) << Narrow(row.options) << Narrow(row.pattern) << r.err;
+        EXPECT_EQ(r.exitCode, 0u) << Narrow(row.options) << Narrow(row.pattern);
+    }
+}
+
 }  // namespace

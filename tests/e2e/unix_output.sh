@@ -6,28 +6,17 @@
 # SIGTERM or SIGKILL, while it copies piped input or while it writes, or by
 # closing its terminal at the pause prompt, leaves no copy of standard input
 # behind. Exit code 0 when every check passed.
-set -u
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-source "$ROOT/tools/buildenv.sh"
-EXE="$BUILD_DIR/bin/bytora.exe"
-[ -f "$EXE" ] || { echo "unix_output: $EXE is not built" >&2; exit 1; }
-
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/bytora-unix-output.XXXXXX")
+NAME=unix_output
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 CHILD=
-cleanup() {
+e2e_cleanup() {
     [ -n "$CHILD" ] && kill -KILL "$CHILD" 2>/dev/null
     [ -S "$WORK/tmux.socket" ] && tmux -S "$WORK/tmux.socket" kill-server 2>/dev/null
-    rm -rf "$WORK"
 }
-trap cleanup EXIT
-trap "exit 1" INT TERM HUP
-
-NAME=unix_output
-source "$ROOT/tests/support/checks.sh"
 now() { date +%s%N; }
 
 truncate -s 1G "$WORK/big.bin"
-BIG=$(winepath -w "$WORK/big.bin" 2>/dev/null)
+BIG=$(win "$WORK/big.bin")
 
 # --- Output through a pipe is unchanged --------------------------------------
 # "Hello pipe\r\n": twelve values, four blank places of three columns, the two

@@ -2,6 +2,7 @@
 #include "plugin/HostServices.h"
 #include "TestSupport.h"
 #include "HostTestUtil.h"
+#include "HostApi.h"
 
 #include <memory>
 #include <string>
@@ -155,6 +156,24 @@ TEST(ExpandVariables, ResultIsCappedAt8191Units) {
     EXPECT_EQ(t4, L"%BYTORA_T_BIG%%BYTORA_T_BIG%");
 }
 
+// The query as the plug-in writes it: the name quoted, each "%" doubled.
+std::wstring DescriptQuery(const std::wstring& path) {
+    std::wstring query = L"%@descript[\"";
+    for (wchar_t c : path) query += c == L'%' ? L"%%" : std::wstring(1, c);
+    return query + L"\"]";
+}
+
+// Runs body with the description file held in memory between lookups, then
+// read through for every lookup: both must give the same answers.
+template <class Body> void InBothWays(Body body) {
+    for (unsigned long long limit : {32ull << 20, 0ull}) {
+        unsigned long long previous = HostLimitDescriptionCache(limit);
+        SCOPED_TRACE(limit ? "held in memory" : "read through");
+        body();
+        HostLimitDescriptionCache(previous);
+    }
+}
+
 TEST(ExpandVariables, DescriptionsComeFromDescriptIon) {
     std::wstring dir = MakeTempDir();
     ASSERT_FALSE(dir.empty());
@@ -163,26 +182,55 @@ TEST(ExpandVariables, DescriptionsComeFromDescriptIon) {
                            "\"long name.txt\" Second one  \r\n"
                            "B.TXT with extra\x04\xc2" "data\r\n"
                            "caf\xc3\xa9.txt caf\xc3\xa9 description\n"
-                           "c.txt\r\n"));
-    const std::pair<std::wstring, std::wstring> cases[] = {
-        {L"a.txt", L"first file"},
-        {L"A.TXT", L"first file"},
-        {L"long name.txt", L"Second one"},
-        {L"b.txt", L"with extra"},
-        {L"caf\u00e9.txt", L"caf\u00e9 description"},
-        {L"c.txt", L""},
-        {L"missing.txt", L""},
-        {L"a", L""},
+                           "c.txt\r\n"
+                           "a]b closing bracket\r\n"
+                           "[x opening bracket\r\n"
+                           "\"x y[1].txt\" blanks and brackets\r\n"
+                           "50%.txt percent\r\n"
+                           "%PATH%.txt looks like a variable\r\n"
+                           "%@comma[1].txt looks like a function\r\n"
+                           "it's`q`.txt quotes\r\n"
+                           "\" lead.txt\" leading blank\r\n"
+                           "\"\xc3\xa9 \xe2\x82\xac.txt\" non-ASCII\r\n"
+                           "plain first line wins\r\n"
+                           "PLAIN second line\r\n"));
+    // Names marked plain may also go unquoted, without "%" doubled; every
+    // name goes the way the plug-in sends it.
+    const struct {
+        std::wstring file, expected;
+        bool plain;
+    } cases[] = {
+        {L"a.txt", L"first file", true},
+        {L"A.TXT", L"first file", true},
+        {L"long name.txt", L"Second one", true},
+        {L"b.txt", L"with extra", true},
+        {L"caf\u00e9.txt", L"caf\u00e9 description", true},
+        {L"c.txt", L"", true},
+        {L"missing.txt", L"", true},
+        {L"a", L"", true},
+        {L"a]b", L"closing bracket", false},
+        {L"[x", L"opening bracket", false},
+        {L"x y[1].txt", L"blanks and brackets", false},
+        {L"50%.txt", L"percent", false},
+        {L"%PATH%.txt", L"looks like a variable", false},
+        {L"%@comma[1].txt", L"looks like a function", false},
+        {L"it's`q`.txt", L"quotes", true},
+        {L" lead.txt", L"leading blank", false},
+        {L"\u00c9 \u20ac.TXT", L"non-ASCII", true},
+        {L"Plain", L"first line wins", true},
     };
-    for (const auto& [file, expected] : cases) {
-        auto [r, result] = Expand(L"%@descript[" + dir + L"\\" + file + L"]");
-        EXPECT_EQ(r, 0) << Narrow(file);
-        EXPECT_EQ(result, expected) << Narrow(file);
-    }
-    // Quoted argument, and a folder without a description file.
-    auto [rq, quoted] = Expand(L"%@descript[\"" + dir + L"\\long name.txt\"]");
-    EXPECT_EQ(rq, 0);
-    EXPECT_EQ(quoted, L"Second one");
+    InBothWays([&] {
+        for (const auto& c : cases) {
+            EXPECT_EQ(Expand(DescriptQuery(dir + L"\\" + c.file)), std::make_pair(0, c.expected)) << Narrow(c.file);
+            if (c.plain) {
+                EXPECT_EQ(Expand(L"%@descript[" + dir + L"\\" + c.file + L"]"), std::make_pair(0, c.expected))
+                    << Narrow(c.file);
+            }
+        }
+    });
+    // A quote that leaves the bracket open is read as a plain character.
+    EXPECT_EQ(Expand(L"%@descript[" + dir + L"\\\"plain]").second, L"");
+    // A folder without a description file.
     DeleteFileW((dir + L"\\descript.ion").c_str());
     auto [rn, none] = Expand(L"%@descript[" + dir + L"\\a.txt]");
     EXPECT_EQ(rn, 0);
@@ -190,14 +238,62 @@ TEST(ExpandVariables, DescriptionsComeFromDescriptIon) {
     RemoveTree(dir);
 }
 
+TEST(ExpandVariables, AChangedDescriptionFileIsReadAgain) {
+    std::wstring dir = MakeTempDir();
+    ASSERT_FALSE(dir.empty());
+    std::wstring file = dir + L"\\descript.ion", query = DescriptQuery(dir + L"\\a.txt");
+    auto stamp = [&](WORD minute) {  // a time of its own for each version of the file
+        SYSTEMTIME st{2024, 5, 0, 1, 12, minute, 0, 0};
+        FILETIME ft;
+        SystemTimeToFileTime(&st, &ft);
+        HANDLE h = CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        SetFileTime(h, nullptr, nullptr, &ft);
+        CloseHandle(h);
+    };
+    ASSERT_TRUE(WriteBytes(file, "a.txt one\r\n"));
+    stamp(1);
+    EXPECT_EQ(Expand(query).second, L"one");
+    ASSERT_TRUE(WriteBytes(file, "a.txt two\r\n"));  // same size, another time
+    stamp(2);
+    EXPECT_EQ(Expand(query).second, L"two");
+    ASSERT_TRUE(WriteBytes(file, "a.txt three\r\n"));  // another size, the same time
+    stamp(2);
+    EXPECT_EQ(Expand(query).second, L"three");
+    DeleteFileW(file.c_str());
+    EXPECT_EQ(Expand(query), std::make_pair(0, std::wstring()));
+    RemoveTree(dir);
+}
+
+TEST(ExpandVariables, DescriptionFilesOfAnySize) {
+    std::wstring dir = MakeTempDir();
+    ASSERT_FALSE(dir.empty());
+    // More than one read of the file, a line longer than a line is kept
+    // (its description still too long for an expansion), one just short enough.
+    std::string filler;
+    for (int i = 0; i < 40000; ++i) filler += "filler" + std::to_string(i) + " " + std::string(40, 'f') + "\r\n";
+    ASSERT_TRUE(WriteBytes(dir + L"\\descript.ion", filler + "long.txt " + std::string(300000, 'l') + "\r\n" +
+                                                        "wide.txt " + std::string(8190, 'w') + "\r\n" + "last.txt end"));
+    InBothWays([&] {
+        EXPECT_NE(Expand(DescriptQuery(dir + L"\\long.txt")).first, 0);  // too long: no description
+        EXPECT_EQ(Expand(DescriptQuery(dir + L"\\wide.txt")).second, std::wstring(8190, L'w'));
+        EXPECT_EQ(Expand(DescriptQuery(dir + L"\\last.txt")).second, L"end");
+        EXPECT_EQ(Expand(DescriptQuery(dir + L"\\filler39999")).second, std::wstring(40, L'f'));
+    });
+    RemoveTree(dir);
+}
+
 TEST(ExpandVariables, UnicodeDescriptionFile) {
     std::wstring dir = MakeTempDir();
     ASSERT_FALSE(dir.empty());
-    std::wstring text = L"\xfeffz.bin \u2022 bullet\r\n";
+    // U+0A41 U+0100 hold the bytes 0A 00 across two units: not a line feed.
+    std::wstring text = L"\xfeff\u0a41\u0100.bin odd\nz.bin \u2022 bullet\r\n";
     ASSERT_TRUE(WriteBytes(dir + L"\\descript.ion", std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2)));
-    auto [r, result] = Expand(L"%@descript[" + dir + L"\\Z.BIN]");
-    EXPECT_EQ(r, 0);
-    EXPECT_EQ(result, L"\u2022 bullet");
+    InBothWays([&] {
+        auto [r, result] = Expand(L"%@descript[" + dir + L"\\Z.BIN]");
+        EXPECT_EQ(r, 0);
+        EXPECT_EQ(result, L"\u2022 bullet");
+        EXPECT_EQ(Expand(L"%@descript[" + dir + L"\\\u0a41\u0100.bin]").second, L"odd");
+    });
     RemoveTree(dir);
 }
 

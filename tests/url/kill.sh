@@ -4,22 +4,11 @@
 # afterwards, as the system deletes it with its last handle. Needs the
 # servers that run.sh starts (BYTORA_TEST_HTTP_PORT). Exit code 0 when every
 # check passed.
-set -u
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-source "$ROOT/tools/buildenv.sh"
-EXE="$BUILD_DIR/bin/bytora.exe"
 NAME=url_kill
-source "$ROOT/tests/support/checks.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../e2e/common.sh"
 source "$ROOT/tests/support/ended.sh"
-
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/bytora-url-kill.XXXXXX")
 CHILD=
-cleanup() {
-    [ -n "$CHILD" ] && kill -KILL "$CHILD" 2>/dev/null
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-trap "exit 1" INT TERM HUP
+e2e_cleanup() { [ -n "$CHILD" ] && kill -KILL "$CHILD" 2>/dev/null; }
 
 # Other downloads come and go in the same folder: each run's file is told
 # apart by the marker the server sends first.

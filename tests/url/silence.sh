@@ -4,15 +4,8 @@
 # not before and not much later, with the library's time-out message and
 # exit code 2, and dumps nothing. Needs the servers that run.sh starts
 # (BYTORA_TEST_HTTP_PORT). Exit code 0 when every check passed.
-set -u
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-source "$ROOT/tools/buildenv.sh"
-EXE="$BUILD_DIR/bin/bytora.exe"
 NAME=url_silence
-source "$ROOT/tests/support/checks.sh"
-
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/bytora-url-silence.XXXXXX")
-trap 'rm -rf "$WORK"' EXIT
+source "$(dirname "${BASH_SOURCE[0]}")/../e2e/common.sh"
 
 url="http://127.0.0.1:$BYTORA_TEST_HTTP_PORT/hang"
 # Standard input is redirected, so it is dumped first (empty).

@@ -67,8 +67,10 @@ int WriteLines(InputSource* source, DumpLayout* layout, const wchar_t* lineEndin
             }
             inDuplicateRun = false;
         }
-        if (altLines && (count & 1)) SetColors(HighlightAttr);
+        // Built before the colour is set: a page that cannot be read must
+        // not leave the highlight on.
         const size_t length = BuildDumpLine(source, layout, line, buffer);
+        if (altLines && (count & 1)) SetColors(HighlightAttr);
         ++count;
         if (joinEnding && length + endingLength < DumpLineCapacity) {
             std::memcpy(buffer + length, lineEnding, (endingLength + 1) * sizeof(wchar_t));
@@ -173,9 +175,6 @@ int DumpOpenedInput(const wchar_t* name, uint32_t flags, const DumpSettings* set
         source->BomLength = 0;
     }
 
-    BreakRequested = 0;
-    InstallCtrlHandler();
-
     DumpLayout layout;
     PrepareLayout(settings, flags, source, &layout);
 
@@ -203,14 +202,35 @@ int DumpInput(const wchar_t* name, uint32_t flags, void* data) {
     if (!name || !*name || !data) return -1;
     const DumpSettings* settings = static_cast<const DumpSettings*>(data);
 
+    // A break from before this input (the file search, say) is discarded;
+    // one that comes while it is opened (standard input being copied, an
+    // address downloaded) stops the run before anything of it is written.
+    BreakRequested = 0;
+    InstallCtrlHandler();
     HeldInput input;
     const uint32_t openFlags = (flags & DF_NO_EBCDIC) ? (OPEN_REPORT | OPEN_SUPPLEMENTARY)
                                                       : (OPEN_REPORT | OPEN_DETECT_EBCDIC | OPEN_SUPPLEMENTARY);
     const int opened = OpenInput(&input.source, name, openFlags, settings->CodePage, settings->EbcdicCodePage);
+    input.open = opened == 0;
+    if (BreakRequested) return -3;
     if (opened == -100) return WriteEmptyNotice(name, settings->LineEnding, flags);
-    // A Ctrl-C during the copy of standard input stops the run like any break.
-    if (opened == ERROR_CANCELLED && BreakRequested) return -3;
     if (opened != 0) return -1;
-    input.open = true;
-    return DumpOpenedInput(name, flags, settings, &input.source);
+    // A page of the input that cannot be read (the file was cut short
+    // meanwhile, its disk went away) ends this input, not the run.
+    struct Dump {
+        const wchar_t* name;
+        uint32_t flags;
+        const DumpSettings* settings;
+        InputSource* source;
+    } dump{name, flags, settings, &input.source};
+    bool faulted = false;
+    const int result = GuardedRead(
+        &input.source,
+        [](void* context) {
+            const Dump* d = static_cast<const Dump*>(context);
+            return DumpOpenedInput(d->name, d->flags, d->settings, d->source);
+        },
+        &dump, &faulted);
+    if (faulted) ReportReadFault(L"Error reading \"%s\" :\r\n", input.source.Name, input.source.LastError);
+    return result;
 }

@@ -319,6 +319,9 @@ typedef uint16_t Units16 __attribute__((vector_size(32)));
 typedef uint8_t Bytes8 __attribute__((vector_size(8)));
 typedef uint8_t Bytes16 __attribute__((vector_size(16)));
 
+// Always inlined, so a 32-byte vector never crosses a call: the compiler's
+// note that passing one without AVX would change the ABI does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
 template <class V>
 inline __attribute__((always_inline)) V Select(V mask, V yes, V no) {
     return (mask & yes) | (~mask & no);

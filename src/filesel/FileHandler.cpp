@@ -22,11 +22,22 @@ struct Level {
     wchar_t Scratch[PathCapacity];    // search text, callback names, subdirectory file specs
     WIN32_FIND_DATAW Entry;
     Level* Deeper;
+    // The folder this level searches, told apart by volume and file number
+    // (found only when a loop is possible), and whether a link or junction
+    // lies on the way down to it.
+    DWORD Volume;
+    DWORD IndexHigh;
+    DWORD IndexLow;
+    bool IdentityKnown;
+    bool ThroughLink;
 };
 
 Level* NewLevel() {
     Level* level = static_cast<Level*>(std::malloc(sizeof(Level)));
-    if (level) level->Deeper = nullptr;
+    if (level) {
+        level->Deeper = nullptr;
+        level->IdentityKnown = level->ThroughLink = false;
+    }
     return level;
 }
 
@@ -65,6 +76,7 @@ struct Walk {
     uint32_t AttributeValue;
     Range* Ranges;
     int ExceptionResult;
+    Level* Top;  // the first level: the path down starts there
 };
 
 // The outcome of one level so far.
@@ -215,6 +227,43 @@ int MatchFiles(const Walk& walk, Level* level, uint32_t flags, LevelState* state
 int HandleLevel(const Walk& walk, Level* level, const wchar_t* fileSpec, uint32_t flags, int32_t minDepth,
                 int32_t maxDepth, bool* matched);
 
+// Opening a folder to tell it apart is not recursive: one buffer serves.
+wchar_t IdentityPath[PathCapacity];
+
+// Volume and file number of the folder path names ("" and "C:" are current
+// folders). False when it cannot be opened: such a folder is not compared.
+bool FindIdentity(const wchar_t* path, Level* into) {
+    size_t length = wcslen(path);
+    const bool current = length == 0 || path[length - 1] == L':';
+    if (!Concatenate(IdentityPath, path, length, current ? L"." : nullptr)) return false;
+    LongPathPrefix(IdentityPath);
+    HANDLE folder = CreateFileW(IdentityPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(folder, &info) != 0;
+    CloseHandle(folder);
+    if (known) {
+        into->Volume = info.dwVolumeSerialNumber;
+        into->IndexHigh = info.nFileIndexHigh;
+        into->IndexLow = info.nFileIndexLow;
+    }
+    return known;
+}
+
+// True when the folder of child is one of the levels from the top down to
+// level: entering it would walk in a circle. Each level's own identity is
+// found once, when first needed.
+bool IsOnPath(const Walk& walk, Level* level, const Level& child) {
+    for (Level* above = walk.Top;; above = above->Deeper) {
+        if (!above->IdentityKnown) above->IdentityKnown = FindIdentity(above->Directory, above);
+        if (above->IdentityKnown && above->Volume == child.Volume && above->IndexHigh == child.IndexHigh &&
+            above->IndexLow == child.IndexLow)
+            return true;
+        if (above == level) return false;
+    }
+}
+
 bool IsSearchedSubdirectory(const WIN32_FIND_DATAW& entry, uint32_t flags) {
     const DWORD attributes = entry.dwFileAttributes;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
@@ -263,6 +312,21 @@ int SearchSubdirectories(const Walk& walk, Level* level, uint32_t flags, int32_t
             state->Result = -1;
             state->ErrorReported = true;
             return 0;
+        }
+        // A folder already on the path down (a link or junction back to it)
+        // is skipped: the walk would never end. Without a link on the way
+        // the tree has no circles, and no folder needs to be opened.
+        Level* child = level->Deeper;
+        child->ThroughLink = level->ThroughLink || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        child->IdentityKnown = false;
+        if (child->ThroughLink) {
+            level->Scratch[directoryLength + nameLength] = 0;
+            child->IdentityKnown = FindIdentity(level->Scratch, child);
+            if (child->IdentityKnown && IsOnPath(walk, level, *child)) {
+                ReportError(L"File system loop, not searched: \"%s\"\r\n", level->Scratch);
+                continue;
+            }
+            level->Scratch[directoryLength + nameLength] = L'\\';
         }
         bool childMatched = false;
         int result = HandleLevel(walk, level->Deeper, level->Scratch, childFlags, childMin, childMax, &childMatched);
@@ -383,7 +447,8 @@ int FileHandler(const wchar_t* fileSpec, uint32_t callbackFlags, void* callbackD
         ReportMatchError(fileSpec, ERROR_NOT_ENOUGH_MEMORY);
         return -1;
     }
-    const Walk walk{callbackFlags, callbackData, callback, attributeMask, attributeValue, ranges, exceptionResult};
+    const Walk walk{callbackFlags, callbackData, callback, attributeMask, attributeValue, ranges, exceptionResult,
+                    chain.First};
     bool matched = false;
     return HandleLevel(walk, chain.First, fileSpec, handlerFlags, minDepth, maxDepth, &matched);
 }

@@ -21,3 +21,8 @@ int ExceptionReportAttribute(int attribute);
 inline bool IsPathSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 inline bool IsAsciiLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
 inline bool IsAsciiLetterOrDigit(wchar_t c) { return IsAsciiLetter(c) || (c >= L'0' && c <= L'9'); }
+
+// Takes the "." and ".." steps and empty components out of a path with "\"
+// separators, in one pass; the last component stays as it is, as do "\\?\"
+// and "\\.\" names. out may not be in; returns the length written.
+size_t CollapseDotComponents(const wchar_t* in, wchar_t* out);

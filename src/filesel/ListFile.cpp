@@ -65,7 +65,18 @@ int ReadListFile(const wchar_t* listName, uint32_t callbackFlags, void* callback
     wchar_t* line = buffers.Line;
     wchar_t* name = buffers.Name;
     int result = 0;
-    while (source->Position < source->Size && ReadTextLine(source, line) == 0) {
+    struct LineRead {
+        InputSource* source;
+        wchar_t* line;
+    } read{source, line};
+    auto readLine = [](void* context) {
+        const LineRead* r = static_cast<const LineRead*>(context);
+        return ReadTextLine(r->source, r->line);
+    };
+    bool faulted = false;
+    // A list cut short while it is read ends there, reported like a list
+    // that cannot be opened.
+    while (source->Position < source->Size && GuardedRead(source, readLine, &read, &faulted) == 0) {
         TrimWhiteSpace(line);
         if (line[0] == L':') continue;  // a label or comment line
         RemoveQuotes(line);
@@ -86,6 +97,10 @@ int ReadListFile(const wchar_t* listName, uint32_t callbackFlags, void* callback
         int outcome = CallFileCallback(callback, name, callbackFlags, callbackData, exceptionResult, nullptr);
         if (outcome == -3) return -3;
         if (outcome != 0) result = outcome;
+    }
+    if (faulted) {
+        ReportReadFault(L"Error reading list file \"%s\" :\r\n", listName, source->LastError);
+        return 2;
     }
     return result;
 }

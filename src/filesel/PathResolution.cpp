@@ -12,6 +12,7 @@ namespace {
 // ResolvePath never calls out to anything that could re-enter it, so its
 // working buffers can be shared.
 wchar_t WorkText[PathCapacity];
+wchar_t ShortText[PathCapacity];
 wchar_t TrueName[PathCapacity];
 wchar_t HomeText[PathCapacity];
 
@@ -51,7 +52,72 @@ bool ReadVariable(const wchar_t* variable, wchar_t* value) {
     return true;
 }
 
+// Length of the part that "." and ".." never climb above: "C:\", "C:",
+// "\", "\\server\share\"; 0 for a relative path.
+size_t RootLength(const wchar_t* text) {
+    if (HasDrivePrefix(text)) return text[2] == L'\\' ? 3 : 2;
+    if (text[0] != L'\\') return 0;
+    if (text[1] != L'\\') return 1;
+    const wchar_t* p = text + 2;
+    for (int part = 0; part < 2 && *p; ++part) {
+        while (*p && *p != L'\\') ++p;
+        if (*p) ++p;
+    }
+    return static_cast<size_t>(p - text);
+}
+
+bool IsDotDot(const wchar_t* text, size_t length) { return length == 2 && text[0] == L'.' && text[1] == L'.'; }
+
 }  // namespace
+
+size_t CollapseDotComponents(const wchar_t* in, wchar_t* out) {
+    // "\\?\" names are taken literally, and device names are not paths.
+    if (in[0] == L'\\' && in[1] == L'\\' && (in[2] == L'?' || in[2] == L'.') && in[3] == L'\\') {
+        size_t length = wcslen(in);
+        std::memcpy(out, in, (length + 1) * sizeof(wchar_t));
+        return length;
+    }
+    const size_t root = RootLength(in);
+    const bool absolute = root > 0 && in[root - 1] == L'\\';
+    std::memcpy(out, in, root * sizeof(wchar_t));
+    size_t length = root;
+    const wchar_t* p = in + root;
+    for (;;) {
+        const wchar_t* end = p;
+        while (*end && *end != L'\\') ++end;
+        const size_t size = static_cast<size_t>(end - p);
+        if (!*end) {
+            // The last component is the system's business: "x\." and "x\"
+            // are not the same specification.
+            std::memcpy(out + length, p, size * sizeof(wchar_t));
+            length += size;
+            break;
+        }
+        if (size == 0 || (size == 1 && p[0] == L'.')) {
+            // an empty or "." step goes nowhere
+        } else if (IsDotDot(p, size) && length > root) {
+            // Back over the last component kept, unless that is a ".." that
+            // could not be taken itself; each unit is taken back at most once.
+            size_t start = length - 1;
+            while (start > root && out[start - 1] != L'\\') --start;
+            if (IsDotDot(out + start, length - 1 - start)) {
+                std::memcpy(out + length, L"..\\", 3 * sizeof(wchar_t));
+                length += 3;
+            } else {
+                length = start;
+            }
+        } else if (IsDotDot(p, size) && absolute) {
+            // nothing lies above the root
+        } else {
+            std::memcpy(out + length, p, size * sizeof(wchar_t));
+            length += size;
+            out[length++] = L'\\';
+        }
+        p = end + 1;
+    }
+    out[length] = 0;
+    return length;
+}
 
 int HomeDirectory(wchar_t* out) {
     if (!out) return -1;
@@ -101,9 +167,11 @@ int ResolvePath(const wchar_t* spec, wchar_t* out, uint32_t mode) {
     if (HasDrivePrefix(WorkText) && WorkText[0] >= L'a' && WorkText[0] <= L'z') WorkText[0] -= L'a' - L'A';
 
     // The true name replaces the text unless it differs only in letter case:
-    // the case the user typed is kept.
+    // the case the user typed is kept. The host is asked with the "." and
+    // ".." steps already taken.
+    CollapseDotComponents(WorkText, ShortText);
     TrueName[0] = 0;
-    QueryTrueName(WorkText, TrueName);
+    QueryTrueName(ShortText, TrueName);
     TrueName[PathCapacity - 1] = 0;
     if (TrueName[0] && CompareStringOrdinal(TrueName, -1, WorkText, -1, TRUE) != CSTR_EQUAL)
         wcscpy(WorkText, TrueName);

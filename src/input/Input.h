@@ -52,8 +52,21 @@ int IsConsoleHandle(HANDLE handle);
 int UrlWildcardCount(const wchar_t* name);
 int MakeDevicePath(wchar_t* name);
 int FormatErrorText(int code, wchar_t* text);  // text: 1024 units
+// Runs body(context); when a page of the source's mapped view cannot be read
+// the input ends there instead of the process: faulted is set, LastError
+// holds the system's error and the result is -1. Only the calling thread's
+// reads of that view are taken. body must hold nothing that needs releasing.
+int GuardedRead(InputSource* source, int (*body)(void*), void* context, bool* faulted);
+// The message (with name for its "%s") and the error line for error.
+void ReportReadFault(const wchar_t* format, const wchar_t* name, uint32_t error);
 // Downloads an address to a temporary file (name buffer of 32768 units).
 int DownloadUrl(const wchar_t* url, wchar_t* tempFileName);
+// How long a server may stay silent before a download fails (milliseconds).
+constexpr uint32_t DownloadSilenceLimit = 30000;
+// DownloadUrl with the silence limit given. With file non-null the
+// temporary file stays open in *file and goes away with its last handle,
+// even when the process is ended from outside.
+int FetchUrl(const wchar_t* url, wchar_t* tempFileName, HANDLE* file, uint32_t silenceMs);
 
 // ---- Encodings and decoding ----------------------------------------------
 extern const uint32_t CodePageNumbers[24];         // table order gives CodePageIndex

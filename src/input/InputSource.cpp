@@ -5,6 +5,8 @@
 #include "input/Input.h"
 #include "plugin/Plugin.h"
 
+#include <wininet.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -16,6 +18,7 @@ constexpr size_t TextUnits = 1024;
 constexpr DWORD CopyChunk = 8192;
 // Named files up to this size are read rather than mapped (see ReadSmallFile).
 constexpr uint64_t SmallFileBytes = 64 * 1024;
+constexpr int LateBreakMilliseconds = 50;
 constexpr uint32_t NoMemory = ERROR_NOT_ENOUGH_MEMORY;  // 8
 constexpr uint32_t EmptyInput = static_cast<uint32_t>(-100);
 constexpr uint32_t ClipboardFailed = static_cast<uint32_t>(-1);
@@ -194,6 +197,13 @@ bool BuildTempName(InputSource* source) {
     return true;
 }
 
+// A Ctrl-C kills the producer and reaches us at the same moment, but the
+// end of the pipe may be seen before the handler thread has set the flag:
+// give it a moment, or the break is lost and the input dumped.
+void AwaitLateBreak() {
+    for (int waited = 0; waited < LateBreakMilliseconds && !BreakRequested; waited += 5) Sleep(5);
+}
+
 // Copies an input without a file behind it into the temporary file, which
 // becomes FileHandle. The borrowed console handle is read but never closed;
 // any other input handle is closed once copied, on every path.
@@ -228,13 +238,15 @@ bool CopyToTempFile(InputSource* source, HANDLE console, BY_HANDLE_FILE_INFORMAT
     }
     // A Ctrl-C while the copy runs must not end the process with the
     // temporary file left behind: it stops the copy instead, and the caller
-    // sees the break.
+    // sees the break. The flag is not cleared here: a break that came since
+    // the dump of this input began counts.
     InstallCtrlHandler();
-    BreakRequested = 0;
+    const bool pipe = !console && input && GetFileType(input) == FILE_TYPE_PIPE;
     for (;;) {
         DWORD got = 0;
         // A failed read is the end as well: a broken pipe is how a pipe ends.
-        bool ended = !input || !ReadFile(input, buffer.p, CopyChunk, &got, nullptr) || got == 0;
+        bool ended = BreakRequested || !input || !ReadFile(input, buffer.p, CopyChunk, &got, nullptr) || got == 0;
+        if (ended && pipe) AwaitLateBreak();
         if (BreakRequested) {
             source->LastError = ERROR_CANCELLED;
             return false;
@@ -369,21 +381,83 @@ int MapInput(InputSource* source, HANDLE console, bool readSmall = false) {
         return FailOpen(source);
     }
     source->LastError = 0;
-    DetectEncoding(source, (source->OpenFlags & OPEN_DETECT_EBCDIC) != 0);
+    // Detection reads the view: the first place a vanished page shows.
+    bool faulted = false;
+    GuardedRead(
+        source,
+        [](void* record) {
+            InputSource* input = static_cast<InputSource*>(record);
+            DetectEncoding(input, (input->OpenFlags & OPEN_DETECT_EBCDIC) != 0);
+            return 0;
+        },
+        source, &faulted);
+    if (faulted) {
+        if (source->OpenFlags & OPEN_REPORT) ReportReadFault(L"Error reading \"%s\" :\r\n", source->Name, source->LastError);
+        return FailOpen(source);
+    }
     return 0;
 }
 
 // Opens a file for reading and maps it; a failure is reported with Name.
-int OpenAndMap(InputSource* source, const wchar_t* path, DWORD attributes, bool readSmall = false) {
+// With onlyFiles, what is not a file on a disk (a FIFO, a device, a socket
+// seen through Wine) is refused before a byte of it is read: reading it
+// could wait for a writer or never end.
+int OpenAndMap(InputSource* source, const wchar_t* path, DWORD attributes, bool onlyFiles = false,
+               bool readSmall = false) {
     source->FileHandle = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, attributes, nullptr);
     if (source->FileHandle == INVALID_HANDLE_VALUE) {
         source->LastError = GetLastError();
         source->FileHandle = nullptr;
-        Report(source, L"Error opening \"%s\" :\r\n", source->Name);
-        ReportErrorLine(source);
-        return FailOpen(source);
+    } else if (onlyFiles && GetFileType(source->FileHandle) != FILE_TYPE_DISK) {
+        source->LastError = ERROR_CANT_ACCESS_FILE;
+    } else {
+        return MapInput(source, nullptr, readSmall);
     }
-    return MapInput(source, nullptr, readSmall);
+    Report(source, L"Error opening \"%s\" :\r\n", source->Name);
+    ReportErrorLine(source);
+    return FailOpen(source);
+}
+
+// A full, plain path on a drive or a share ("C:\x", "\\server\share\x",
+// either in the "\\?\" form), as the walk and list files give names: its
+// "\\?\" form names the same file, and takes a name like AUX or NUL literally.
+bool HasLiteralForm(const wchar_t* name) {
+    auto drive = [](const wchar_t* p) {
+        return ((p[0] >= L'A' && p[0] <= L'Z') || (p[0] >= L'a' && p[0] <= L'z')) && p[1] == L':' && p[2] == L'\\';
+    };
+    if (wcsncmp(name, L"\\\\?\\UNC\\", 8) == 0) return true;
+    if (wcsncmp(name, L"\\\\?\\", 4) == 0) return drive(name + 4);
+    if (name[0] == L'\\' && name[1] == L'\\') {
+        if (name[2] == L'?' || name[2] == L'.' || name[2] == L'\\' || !name[2]) return false;
+    } else if (!drive(name)) {
+        return false;
+    }
+    // The system would take "." and ".." steps and "/" that the literal
+    // form keeps; such a name is not plain.
+    for (const wchar_t* p = name; *p; ++p) {
+        if (*p == L'/') return false;
+        if (*p == L'.' && p[-1] == L'\\') {
+            const wchar_t* q = p[1] == L'.' ? p + 2 : p + 1;
+            if (*q == 0 || *q == L'\\') return false;
+        }
+    }
+    return true;
+}
+
+// The "\\?\" form of a name HasLiteralForm accepts, or null when it does not fit.
+wchar_t* LiteralForm(const wchar_t* name) {
+    if (wcsncmp(name, L"\\\\?\\", 4) == 0) return CopyText(name);
+    const bool share = name[0] == L'\\';
+    const wchar_t* prefix = share ? L"\\\\?\\UNC" : L"\\\\?\\";
+    const wchar_t* rest = share ? name + 1 : name;
+    const size_t prefixLength = wcslen(prefix);
+    const size_t restLength = wcslen(rest);
+    if (prefixLength + restLength >= PathUnits) return nullptr;
+    wchar_t* text = static_cast<wchar_t*>(malloc((prefixLength + restLength + 1) * sizeof(wchar_t)));
+    if (!text) return nullptr;
+    memcpy(text, prefix, prefixLength * sizeof(wchar_t));
+    memcpy(text + prefixLength, rest, (restLength + 1) * sizeof(wchar_t));
+    return text;
 }
 
 int OpenAddress(InputSource* source) {
@@ -393,7 +467,9 @@ int OpenAddress(InputSource* source) {
         return FailOpen(source);
     }
     temp.Text()[0] = 0;
-    source->LastError = static_cast<uint32_t>(DownloadUrl(source->Name, temp.Text()));
+    HANDLE file = nullptr;
+    source->LastError =
+        static_cast<uint32_t>(FetchUrl(source->Name, temp.Text(), &file, DownloadSilenceLimit));
     // A download stopped by Ctrl-C is a break, not a failure to report.
     if (source->LastError == ERROR_CANCELLED && BreakRequested) return FailOpen(source);
     if (source->LastError) {
@@ -401,13 +477,14 @@ int OpenAddress(InputSource* source) {
         ReportErrorLine(source);
         return FailOpen(source);
     }
+    // The download's own handle is the input's: the file goes with it.
+    source->FileHandle = file;
     source->TempFileName = CopyText(temp.Text());
     if (!source->TempFileName) {
-        DeleteFileW(temp.Text());
         source->LastError = NoMemory;
         return FailOpen(source);
     }
-    return OpenAndMap(source, source->TempFileName, FILE_ATTRIBUTE_NORMAL);
+    return MapInput(source, nullptr);
 }
 
 int OpenStandardInput(InputSource* source) {
@@ -432,6 +509,11 @@ int OpenFile(InputSource* source) {
     text[0] = 0;
     QueryTrueName(source->Name, text);
     text[PathUnits - 1] = 0;
+    // A file found by the walk or named in a list is a full path: it is
+    // opened literally, so the true name may correct its letter case but not
+    // turn "C:\dir\AUX" into a device or drop a trailing dot.
+    const bool literal = HasLiteralForm(source->Name);
+    if (literal && CompareStringOrdinal(text, -1, source->Name, -1, TRUE) != CSTR_EQUAL) text[0] = 0;
     // An empty answer means the host could not say: keep the name as given.
     if (text[0]) {
         if (wcsncmp(text, L"Volume{", 7) == 0 && IsHexDigit(text[7])) MakeDevicePath(text);
@@ -443,7 +525,11 @@ int OpenFile(InputSource* source) {
         free(source->Name);
         source->Name = name;
     }
-    return OpenAndMap(source, source->Name, 0, true);
+    if (!literal) return OpenAndMap(source, source->Name, 0, false, true);
+    wchar_t* path = LiteralForm(source->Name);
+    const int result = OpenAndMap(source, path ? path : source->Name, 0, true, true);
+    free(path);
+    return result;
 }
 
 struct LocaleCodePage {
@@ -465,6 +551,17 @@ struct HttpStatusText {
 const HttpStatusText HttpStatusTexts[] = {
     {400, L"Bad request"},    {401, L"Unauthorized"},    {402, L"Payment required"}, {403, L"Forbidden"},
     {404, L"Not found"},      {408, L"Request timeout"}, {500, L"Internal error"},   {503, L"Service unavailable"},
+    // A redirect that is not followed ends a download like an error status.
+    {300, L"Multiple choices"}, {301, L"Moved permanently"}, {302, L"Found"},          {303, L"See other"},
+    {304, L"Not modified"},     {305, L"Use proxy"},         {307, L"Temporary redirect"}, {308, L"Permanent redirect"},
+};
+
+// Texts for the internet library's codes that the download returns and
+// that the library's module may have no text for.
+const HttpStatusText InternetErrorTexts[] = {
+    {ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR, L"The secure address redirects to one that is not secure."},
+    {ERROR_HTTP_INVALID_SERVER_RESPONSE, L"The server returned an invalid or unrecognized response."},
+    {ERROR_HTTP_REDIRECT_FAILED, L"The request was redirected more than 10 times."},
 };
 
 }  // namespace
@@ -573,6 +670,13 @@ int MakeDevicePath(wchar_t* name) {
     return 0;
 }
 
+void ReportReadFault(const wchar_t* format, const wchar_t* name, uint32_t error) {
+    wchar_t text[TextUnits];
+    FormatErrorText(static_cast<int>(error), text);
+    ReportError(format, name);
+    Qprintf(GetStdHandle(STD_ERROR_HANDLE), L"   %s\r\n", text);
+}
+
 int FormatErrorText(int code, wchar_t* text) {
     if (!text) return -1;
     text[0] = 0;
@@ -585,7 +689,7 @@ int FormatErrorText(int code, wchar_t* text) {
         FormatText(text, TextUnits, L"%s", L"Unknown error");
     } else if (code == -100) {
         FormatText(text, TextUnits, L"%s", L"The file is empty.");
-    } else if (code >= -599 && code <= -400) {
+    } else if (code >= -599 && code <= -300) {
         int status = -code;
         int length = FormatText(text, TextUnits, L"HTTP error %d", status);
         for (const HttpStatusText& entry : HttpStatusTexts)
@@ -594,6 +698,8 @@ int FormatErrorText(int code, wchar_t* text) {
     } else if (!FormatMessageW(flags, module, static_cast<DWORD>(code), 0, text, static_cast<DWORD>(TextUnits),
                                nullptr)) {
         FormatText(text, TextUnits, L"Error %d", code);
+        for (const HttpStatusText& entry : InternetErrorTexts)
+            if (entry.Status == code) FormatText(text, TextUnits, L"%s", entry.Text);
     }
     text[TextUnits - 1] = 0;
     size_t length = wcslen(text);

@@ -1,63 +1,162 @@
 // Fetching web and FTP addresses into a temporary file with the system's
 // internet library. The file is mapped and dumped like any other afterwards.
+//
+// The library's calls block for as long as a server keeps them waiting, and
+// closing a handle does not end a call already blocked in it everywhere. So
+// a worker thread makes every library call and hands the bytes over piece
+// by piece; the calling thread writes them, watches for Ctrl-C and for a
+// server that has gone silent, and can give up on the worker at once. A
+// worker given up on ends by itself once its blocked call returns (the
+// library's own time-outs bound that) and frees what it holds.
 #include "input/Input.h"
 #include "plugin/Plugin.h"
 #include "plugin/Version.h"
 
 #include <wininet.h>
 #include <cwchar>
+#include <new>
 
 namespace {
 
-constexpr DWORD CopyChunk = 8192;
 constexpr DWORD HttpOpenFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;  // 0x84000000
 constexpr DWORD FtpOpenFlags = HttpOpenFlags | INTERNET_FLAG_PASSIVE;                  // 0x8C000000
 constexpr DWORD StatusAsNumber = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER;     // 0x20000013
+// The library's cost per read call dominates small reads: take what has
+// arrived, up to this much at a time.
+constexpr DWORD Piece = 1 << 20;
+// What the library holds back at most between reads: when that much has
+// arrived at once, the data is flowing.
+constexpr DWORD FlowingSign = 8192;
+constexpr int MaxRedirects = 10;
+constexpr DWORD UrlUnits = INTERNET_MAX_URL_LENGTH + 1;
+constexpr DWORD PollMs = 50;
 
 bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix) {
     return _wcsnicmp(text, prefix, wcslen(prefix)) == 0;
 }
 
-// The request handle of the download in progress. A Ctrl-C arrives on the
-// system's handler thread while this thread may sit in a blocking read for
-// as long as the server stays silent; closing the handle from there is the
-// internet library's way to cancel that read. Whoever takes the handle out
-// of this slot closes it, so it is closed exactly once.
-HINTERNET volatile ActiveRequest;
+// One download, shared by the calling thread and its worker; freed by
+// whichever of the two lets go last.
+struct Transfer {
+    LONG Refs = 2;
+    HMODULE Module = nullptr;     // keeps the worker's code loaded until it ends
+    bool Http = true;
+    wchar_t Url[UrlUnits] = {};  // the address, then each redirect's target
+    wchar_t Next[UrlUnits] = {};
+    // Worker to caller: a piece is in Buffer, or Done. Caller to worker:
+    // the piece is taken, or the caller has given up (Abandoned).
+    HANDLE Ready = nullptr;
+    HANDLE Taken = nullptr;
+    volatile LONG Abandoned = 0;
+    volatile LONG Activity = 0;  // tick count of the server's last sign of life
+    volatile LONG Flowing = 0;   // in a read of a whole piece: the library watches for silence
+    DWORD SilenceMs = 0;  // also the library's time-out for every wait
+    BYTE* Buffer = nullptr;
+    DWORD Got = 0;
+    volatile LONG Done = 0;
+    DWORD Result = 0;  // 0, an error code, or a negated HTTP status
+    // The request being made: whoever takes it out of this slot closes it,
+    // so it is closed exactly once (giving up closes it from the caller's
+    // side, which is how the library cancels a blocked call where it can).
+    HINTERNET volatile Request = nullptr;
+    bool ClosingBody = false;       // the final request is being closed
+    bool ConnectionCutOff = false;  // ... and only that closed its connection
+};
 
-void CloseActiveRequest() {
-    HINTERNET request = InterlockedExchangePointer(&ActiveRequest, nullptr);
+void Release(Transfer* t) {
+    if (InterlockedDecrement(&t->Refs) != 0) return;
+    if (t->Ready) CloseHandle(t->Ready);
+    if (t->Taken) CloseHandle(t->Taken);
+    LocalFree(t->Buffer);
+    LocalFree(t);
+}
+
+void Touch(Transfer* t) { InterlockedExchange(&t->Activity, static_cast<LONG>(GetTickCount())); }
+bool GivenUp(const Transfer* t) { return t->Abandoned != 0; }
+
+void CloseRequest(Transfer* t) {
+    HINTERNET request = InterlockedExchangePointer(&t->Request, nullptr);
     if (request) InternetCloseHandle(request);
 }
 
-BOOL WINAPI CancelOnBreak(DWORD event) {
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-        BreakRequested = 1;
-        CloseActiveRequest();
+// Closes an internet handle exactly once, whichever way the scope is left.
+struct OwnedInternet {
+    HINTERNET h = nullptr;
+    ~OwnedInternet() {
+        if (h) InternetCloseHandle(h);
     }
-    // The plug-in's own handler runs next and takes the event.
-    return FALSE;
+};
+
+// Closes the request in the slot, if still there, before the connection it
+// belongs to (declared after it, so destroyed first).
+struct RequestInSlot {
+    Transfer* t;
+    ~RequestInSlot() { CloseRequest(t); }
+};
+
+// The library ends a body whose last chunk was never sent as if it were
+// whole. What it does differently is keep the connection: a whole body's
+// connection goes back to be used again, a cut one's is closed when the
+// request is closed.
+void CALLBACK Watch(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD) {
+    Transfer* t = reinterpret_cast<Transfer*>(context);
+    if (t && status == INTERNET_STATUS_CLOSING_CONNECTION && t->ClosingBody) t->ConnectionCutOff = true;
 }
 
-// Owns the internet handles and the temporary file of one download. The
-// console handler is chained in front of the plug-in's while a request is
-// open and removed before the request is closed.
-struct Download {
-    HINTERNET Root = nullptr;
-    bool Watching = false;
-    HANDLE File = INVALID_HANDLE_VALUE;
-    const wchar_t* TempName = nullptr;  // deleted by the destructor unless kept
-    bool Keep = false;
+// The worker's side of the exchange: false when the caller has given up.
+bool Hand(Transfer* t, DWORD got) {
+    t->Got = got;
+    Touch(t);
+    SetEvent(t->Ready);
+    WaitForSingleObject(t->Taken, INFINITE);
+    return !GivenUp(t);
+}
 
-    ~Download() {
-        if (File != INVALID_HANDLE_VALUE) CloseHandle(File);
-        if (Watching) SetConsoleCtrlHandler(CancelOnBreak, FALSE);
-        CloseActiveRequest();
-        if (Root) InternetCloseHandle(Root);
-        if (TempName && !Keep) DeleteFileW(TempName);
+DWORD LastErrorOr(DWORD fallback) {
+    DWORD error = GetLastError();
+    return error ? error : fallback;
+}
+
+// A read that fails on the library's time-out may report the network's
+// own code for it.
+DWORD ReadFailure() {
+    DWORD error = LastErrorOr(ERROR_INTERNET_CONNECTION_ABORTED);
+    return error == WSAETIMEDOUT ? ERROR_INTERNET_TIMEOUT : error;
+}
+
+// Copies the body piece by piece. A read waits until it has all it asked
+// for, which a slow server may take hours to send, and the library's cost
+// per read makes small reads slow. So the worker first waits until
+// something has arrived and reads about that much; only when a web server's
+// data is flowing (a full buffer's worth has arrived) does it read a whole
+// piece, watched for silence by the library's time-out alone.
+DWORD CopyBody(Transfer* t, HINTERNET request, unsigned long long* received) {
+    for (;;) {
+        if (GivenUp(t)) return ERROR_CANCELLED;
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(request, &available, 0, 0)) return ReadFailure();
+        const bool flowing = t->Http && available >= FlowingSign;
+        // A web body's read asks for one byte more than has arrived: the
+        // library then looks for the end of the body within the read, and
+        // lets go of the connection there when it finds it; that byte
+        // waits no longer than the server's next sign of life. Nothing
+        // left: this read sees the body out.
+        DWORD want = Piece;
+        if (!flowing && available) want = t->Http ? available + 1 : available < Piece ? available : Piece;
+        InterlockedExchange(&t->Flowing, flowing);
+        DWORD got = 0;
+        BOOL read = InternetReadFile(request, t->Buffer, want, &got);
+        Touch(t);
+        InterlockedExchange(&t->Flowing, 0);
+        if (!read) return ReadFailure();
+        if (got == 0) {
+            if (available) continue;
+            return 0;
+        }
+        *received += got;
+        if (!Hand(t, got)) return ERROR_CANCELLED;
     }
-    HINTERNET Request() const { return ActiveRequest; }
-};
+}
 
 // The numeric HTTP status, 0 when it cannot be read.
 DWORD HttpStatus(HINTERNET request) {
@@ -66,20 +165,302 @@ DWORD HttpStatus(HINTERNET request) {
     return status;
 }
 
+// A header's text, empty when the reply has none (or it does not fit).
+void QueryText(HINTERNET request, DWORD what, wchar_t* text, DWORD units) {
+    DWORD length = units * sizeof(wchar_t), index = 0;
+    if (!HttpQueryInfoW(request, what, text, &length, &index)) text[0] = 0;
+    text[units - 1] = 0;
+}
+
 // The length the server announced, or -1 when it announced none.
 long long AnnouncedLength(HINTERNET request) {
     wchar_t text[32];
-    DWORD length = sizeof text, index = 0;
-    if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &length, &index)) return -1;
-    text[31] = 0;
+    QueryText(request, HTTP_QUERY_CONTENT_LENGTH, text, 32);
     wchar_t* end = nullptr;
     long long value = wcstoll(text, &end, 10);
     return end != text && value >= 0 ? value : -1;
 }
 
+// A chunked reply on a connection the server keeps open. Only there does
+// the library's hold on the connection tell a cut body from a whole one: a
+// connection the server closes after the body is closed by the library
+// when the request is closed in either case.
+bool KeepsConnection(HINTERNET request) {
+    wchar_t text[64];
+    QueryText(request, HTTP_QUERY_TRANSFER_ENCODING, text, 64);
+    if (_wcsicmp(text, L"chunked") != 0) return false;
+    QueryText(request, HTTP_QUERY_VERSION, text, 64);
+    if (_wcsicmp(text, L"HTTP/1.0") == 0) return false;
+    QueryText(request, HTTP_QUERY_CONNECTION, text, 64);
+    return _wcsicmp(text, L"close") != 0;
+}
+
+// A reply without a status line is taken by the library for an old-style
+// one and given the status line "HTTP/1.0 200 OK" and no header at all;
+// real servers always send headers.
+bool MadeUpStatusLine(HINTERNET request) {
+    wchar_t raw[64];
+    QueryText(request, HTTP_QUERY_RAW_HEADERS_CRLF, raw, 64);
+    return wcscmp(raw, L"HTTP/1.0 200 OK\r\n\r\n") == 0;
+}
+
+// Every phase (connecting, sending, waiting for and reading the reply).
+void SetTimeouts(HINTERNET handle, DWORD ms) {
+    static const DWORD Options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                                    INTERNET_OPTION_RECEIVE_TIMEOUT};
+    for (DWORD option : Options) InternetSetOptionW(handle, option, &ms, sizeof ms);
+}
+
+bool IsRedirect(DWORD status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Sends one GET for t->Url; the request goes into t->Request.
+DWORD SendRequest(Transfer* t, HINTERNET root, OwnedInternet* connection) {
+    URL_COMPONENTSW parts{};
+    parts.dwStructSize = sizeof parts;
+    wchar_t host[INTERNET_MAX_HOST_NAME_LENGTH + 1], user[256], password[256];
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = INTERNET_MAX_HOST_NAME_LENGTH + 1;
+    parts.lpszUserName = user;
+    parts.dwUserNameLength = 256;
+    parts.lpszPassword = password;
+    parts.dwPasswordLength = 256;
+    parts.dwUrlPathLength = 1;  // pointers into Url, path and query together
+    parts.dwExtraInfoLength = 1;
+    if (!InternetCrackUrlW(t->Url, 0, 0, &parts)) return LastErrorOr(ERROR_INTERNET_INVALID_URL);
+    const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    connection->h = InternetConnectW(root, host, parts.nPort, user[0] ? user : nullptr, password[0] ? password : nullptr,
+                                     INTERNET_SERVICE_HTTP, 0, reinterpret_cast<DWORD_PTR>(t));
+    if (!connection->h) return LastErrorOr(ERROR_INTERNET_CANNOT_CONNECT);
+    SetTimeouts(connection->h, t->SilenceMs);
+    // The path runs on into the query; an empty one is the root.
+    const wchar_t* path = parts.lpszUrlPath && *parts.lpszUrlPath ? parts.lpszUrlPath : L"/";
+    static const wchar_t* const AnyType[] = {L"*/*", nullptr};
+    const DWORD flags = HttpOpenFlags | INTERNET_FLAG_NO_AUTO_REDIRECT | (secure ? INTERNET_FLAG_SECURE : 0);
+    HINTERNET request = HttpOpenRequestW(connection->h, L"GET", path, nullptr, nullptr, const_cast<const wchar_t**>(AnyType),
+                                         flags, reinterpret_cast<DWORD_PTR>(t));
+    if (!request) return LastErrorOr(ERROR_INTERNET_CANNOT_CONNECT);
+    InterlockedExchangePointer(&t->Request, request);
+    if (GivenUp(t)) return ERROR_CANCELLED;
+    if (!HttpSendRequestW(request, nullptr, 0, nullptr, 0)) return LastErrorOr(ERROR_INTERNET_CONNECTION_ABORTED);
+    return 0;
+}
+
+// Where a redirect leads: 0 with t->Next set, or the result that ends the
+// download.
+DWORD RedirectTarget(Transfer* t, HINTERNET request, DWORD status) {
+    wchar_t* location = t->Next;
+    QueryText(request, HTTP_QUERY_LOCATION, location, UrlUnits);
+    if (!location[0]) return static_cast<DWORD>(-static_cast<int>(status));
+    wchar_t combined[UrlUnits];
+    DWORD length = UrlUnits;
+    if (!InternetCombineUrlW(t->Url, location, combined, &length, 0)) return static_cast<DWORD>(-static_cast<int>(status));
+    wcscpy(location, combined);
+    // Only web addresses are followed; any other target leaves the status
+    // as the answer.
+    if (StartsWithNoCase(location, L"http://")) {
+        // What came over a secure connection is not fetched again in clear.
+        if (StartsWithNoCase(t->Url, L"https://")) return ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR;
+        return 0;
+    }
+    if (StartsWithNoCase(location, L"https://")) return 0;
+    return static_cast<DWORD>(-static_cast<int>(status));
+}
+
+DWORD FetchHttp(Transfer* t, HINTERNET root) {
+    for (int redirects = 0;; ++redirects) {
+        if (GivenUp(t)) return ERROR_CANCELLED;
+        OwnedInternet connection;
+        RequestInSlot closing{t};
+        Touch(t);
+        DWORD error = SendRequest(t, root, &connection);
+        if (error) return error;
+        Touch(t);
+        HINTERNET request = t->Request;
+        DWORD status = HttpStatus(request);
+        if (IsRedirect(status)) {
+            error = RedirectTarget(t, request, status);
+            if (error) return error;
+            if (redirects == MaxRedirects) return ERROR_HTTP_REDIRECT_FAILED;
+            wcscpy(t->Url, t->Next);
+            continue;
+        }
+        // A reply without a status that can be read is no reply.
+        if (status < 200 || MadeUpStatusLine(request)) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+        // 3xx here is a redirect that is not followed: the resource was not fetched.
+        if (status >= 300) return static_cast<DWORD>(-static_cast<int>(status));
+        const long long announced = AnnouncedLength(request);
+        const bool checkChunks = KeepsConnection(request);
+        unsigned long long received = 0;
+        error = CopyBody(t, request, &received);
+        if (error) return error;
+        // A connection that ends before the announced length is a broken
+        // download, not a short file.
+        if (announced >= 0 && received < static_cast<unsigned long long>(announced))
+            return ERROR_INTERNET_CONNECTION_ABORTED;
+        if (checkChunks) {
+            t->ClosingBody = true;
+            CloseRequest(t);
+            if (t->ConnectionCutOff) return ERROR_INTERNET_CONNECTION_ABORTED;
+        }
+        return 0;
+    }
+}
+
+// The number at the start of the server's last FTP reply, 0 when none.
+int LastFtpReply() {
+    DWORD code = 0, length = 0;
+    InternetGetLastResponseInfoW(&code, nullptr, &length);
+    if (length == 0) return 0;
+    wchar_t* text = static_cast<wchar_t*>(LocalAlloc(LMEM_FIXED, (length + 1) * sizeof(wchar_t)));
+    if (!text) return 0;
+    ++length;
+    int reply = 0;
+    if (InternetGetLastResponseInfoW(&code, text, &length)) {
+        // Several lines may be kept; the last complete reply is the one that counts.
+        const wchar_t* line = text;
+        for (const wchar_t* p = text; *p; ++p)
+            if (*p == L'\n' && p[1] >= L'1' && p[1] <= L'5') line = p + 1;
+        if (line[0] >= L'1' && line[0] <= L'5' && iswdigit(line[1]) && iswdigit(line[2]))
+            reply = (line[0] - L'0') * 100 + (line[1] - L'0') * 10 + (line[2] - L'0');
+    }
+    LocalFree(text);
+    return reply;
+}
+
+DWORD FetchFtp(Transfer* t, HINTERNET root) {
+    Touch(t);
+    HINTERNET request = InternetOpenUrlW(root, t->Url, nullptr, 0, FtpOpenFlags, reinterpret_cast<DWORD_PTR>(t));
+    if (!request) return LastErrorOr(ERROR_INTERNET_CANNOT_CONNECT);
+    InterlockedExchangePointer(&t->Request, request);
+    if (GivenUp(t)) return ERROR_CANCELLED;
+    Touch(t);
+    unsigned long long received = 0;
+    DWORD error = CopyBody(t, request, &received);
+    if (error) return error;
+    // The data connection ends the same way whether the file was sent whole
+    // or the server gave up on it; only its reply afterwards ("226" or
+    // "426") tells, and closing the file is what reads that reply.
+    CloseRequest(t);
+    if (LastFtpReply() >= 400) return ERROR_INTERNET_CONNECTION_ABORTED;
+    return 0;
+}
+
+DWORD WINAPI Fetch(void* context) {
+    Transfer* t = static_cast<Transfer*>(context);
+    DWORD result;
+    {
+        wchar_t agent[64];
+        FormatText(agent, 64, L"%s v%u.%u.%u", PluginName, BYTORA_VERSION_MAJOR, BYTORA_VERSION_MINOR,
+                   BYTORA_VERSION_BUILD);
+        OwnedInternet root;
+        root.h = InternetOpenW(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        if (!root.h) {
+            result = LastErrorOr(ERROR_INTERNET_INTERNAL_ERROR);
+        } else {
+            SetTimeouts(root.h, t->SilenceMs);
+            InternetSetStatusCallbackW(root.h, Watch);
+            result = t->Http ? FetchHttp(t, root.h) : FetchFtp(t, root.h);
+            CloseRequest(t);
+        }
+    }
+    t->Result = result;
+    InterlockedExchange(&t->Done, 1);
+    SetEvent(t->Ready);
+    HMODULE module = t->Module;
+    Release(t);
+    FreeLibraryAndExitThread(module, 0);
+    return 0;
+}
+
+// The caller lets go: the worker stops at its next step, or when its
+// blocked call returns.
+void GiveUp(Transfer* t) {
+    InterlockedExchange(&t->Abandoned, 1);
+    CloseRequest(t);
+    SetEvent(t->Taken);
+    Release(t);
+}
+
+Transfer* StartTransfer(const wchar_t* url, bool http, DWORD silenceMs, DWORD* error) {
+    Transfer* t = static_cast<Transfer*>(LocalAlloc(LMEM_FIXED, sizeof(Transfer)));
+    if (!t) {
+        *error = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    }
+    new (t) Transfer;
+    t->Http = http;
+    t->SilenceMs = silenceMs;
+    wcsncpy(t->Url, url, UrlUnits - 1);
+    t->Buffer = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, Piece));
+    t->Ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    t->Taken = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!t->Buffer || !t->Ready || !t->Taken ||
+        !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<const wchar_t*>(&Fetch),
+                            &t->Module)) {
+        *error = LastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
+        t->Refs = 1;
+        Release(t);
+        return nullptr;
+    }
+    Touch(t);
+    HANDLE thread = CreateThread(nullptr, 0, Fetch, t, 0, nullptr);
+    if (!thread) {
+        *error = LastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
+        FreeLibrary(t->Module);
+        t->Refs = 1;
+        Release(t);
+        return nullptr;
+    }
+    CloseHandle(thread);
+    return t;
+}
+
+// Runs the worker and writes what it hands over into the file, until it
+// is done, the user breaks off, the server is silent too long, or a write
+// fails.
+DWORD RunTransfer(const wchar_t* url, bool http, DWORD silenceMs, HANDLE file) {
+    DWORD error = 0;
+    Transfer* t = StartTransfer(url, http, silenceMs, &error);
+    if (!t) return error;
+    for (;;) {
+        DWORD waited = WaitForSingleObject(t->Ready, PollMs);
+        if (BreakRequested) {
+            GiveUp(t);
+            return ERROR_CANCELLED;
+        }
+        if (waited != WAIT_OBJECT_0) {
+            if (t->Flowing || GetTickCount() - static_cast<DWORD>(t->Activity) < silenceMs) continue;
+            GiveUp(t);
+            return ERROR_INTERNET_TIMEOUT;
+        }
+        if (t->Done) {
+            DWORD result = t->Result;
+            // The library's own time-out ends its wait with whatever code
+            // the phase gives; after that long a silence it is the time-out.
+            if (result && static_cast<int>(result) > 0 &&
+                GetTickCount() - static_cast<DWORD>(t->Activity) >= silenceMs)
+                result = ERROR_INTERNET_TIMEOUT;
+            Release(t);
+            return result;
+        }
+        DWORD put = 0;
+        if (!WriteFile(file, t->Buffer, t->Got, &put, nullptr) || put != t->Got) {
+            // A short write without an error code means the disk is full.
+            error = LastErrorOr(ERROR_DISK_FULL);
+            GiveUp(t);
+            return error;
+        }
+        Touch(t);
+        SetEvent(t->Taken);
+    }
+}
+
 }  // namespace
 
-int DownloadUrl(const wchar_t* url, wchar_t* tempFileName) {
+int FetchUrl(const wchar_t* url, wchar_t* tempFileName, HANDLE* file, uint32_t silenceMs) {
+    if (file) *file = nullptr;
     if (!url || !tempFileName || !*url) return -1;
     tempFileName[0] = 0;
     bool http;
@@ -89,6 +470,7 @@ int DownloadUrl(const wchar_t* url, wchar_t* tempFileName) {
         http = true;
     else
         return -2;
+    if (wcslen(url) >= UrlUnits) return ERROR_INTERNET_INVALID_URL;
 
     // The system creates an empty file of a fresh name, so two downloads
     // never share one.
@@ -105,79 +487,33 @@ int DownloadUrl(const wchar_t* url, wchar_t* tempFileName) {
         return nameError ? static_cast<int>(nameError) : -1;
     }
 
-    Download download;
-    download.TempName = tempFileName;
-
-    wchar_t agent[64];
-    FormatText(agent, 64, L"%s v%u.%u.%u", PluginName, BYTORA_VERSION_MAJOR, BYTORA_VERSION_MINOR,
-               BYTORA_VERSION_BUILD);
-    download.Root = InternetOpenW(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    if (!download.Root) return static_cast<int>(GetLastError());
+    // A file kept open for the caller goes with its last handle, so it goes
+    // even when the process is ended from outside.
+    HANDLE temp = CreateFileW(tempFileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | (file ? FILE_FLAG_DELETE_ON_CLOSE : 0), nullptr);
+    if (temp == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        DeleteFileW(tempFileName);
+        return static_cast<int>(error);
+    }
 
     // Ctrl-C while the request is being made or read ends the download.
     BreakRequested = 0;
     InstallCtrlHandler();
-    download.Watching = SetConsoleCtrlHandler(CancelOnBreak, TRUE) != 0;
-
-    HINTERNET request = InternetOpenUrlW(download.Root, url, nullptr, 0, http ? HttpOpenFlags : FtpOpenFlags, 0);
-    if (!request) return BreakRequested ? ERROR_CANCELLED : static_cast<int>(GetLastError());
-    InterlockedExchangePointer(&ActiveRequest, request);
-    if (BreakRequested) return ERROR_CANCELLED;
-
-    long long announced = -1;
-    if (http) {
-        DWORD status = HttpStatus(request);
-        if (status >= 400) return -static_cast<int>(status);
-        announced = AnnouncedLength(request);
+    DWORD result = RunTransfer(url, http, silenceMs, temp);
+    if (result == 0 && file) {
+        *file = temp;
+        return 0;
     }
-
-    download.File = CreateFileW(tempFileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (download.File == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
-
-    BYTE* buffer = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, CopyChunk));
-    if (!buffer) return ERROR_NOT_ENOUGH_MEMORY;
-    DWORD failure = 0;
-    unsigned long long received = 0;
-    for (;;) {
-        DWORD got = 0;
-        // Once the handler has taken the request, it is no longer ours to read.
-        HINTERNET current = download.Request();
-        if (!current || BreakRequested) {
-            failure = ERROR_CANCELLED;
-            break;
-        }
-        if (!InternetReadFile(current, buffer, CopyChunk, &got)) {
-            // A read cut off by Ctrl-C is a break, whatever failed before.
-            DWORD error = GetLastError();
-            if (BreakRequested) failure = ERROR_CANCELLED;
-            if (!failure) failure = error ? error : ERROR_INTERNET_CONNECTION_ABORTED;
-            break;
-        }
-        if (got == 0) break;
-        received += got;
-        DWORD put = 0;
-        // A failed write is remembered and the reading goes on: the first
-        // failure is the one reported.
-        if (!WriteFile(download.File, buffer, got, &put, nullptr)) {
-            if (!failure) failure = GetLastError();
-        } else if (put != got && !failure) {
-            failure = ERROR_DISK_FULL;  // a short write without an error code
-        }
-    }
-    LocalFree(buffer);
-    // A connection that ends before the announced length is a broken
-    // download, not a short file.
-    if (!failure && announced >= 0 && received < static_cast<unsigned long long>(announced))
-        failure = ERROR_INTERNET_CONNECTION_ABORTED;
-
-    CloseHandle(download.File);
-    download.File = INVALID_HANDLE_VALUE;
-    if (failure) {
+    CloseHandle(temp);
+    if (result) {
         // Give the system a moment to let go of the file before deleting it.
-        Sleep(50);
-        return static_cast<int>(failure);
+        if (!file) Sleep(50);
+        DeleteFileW(tempFileName);
     }
-    download.Keep = true;
-    return 0;
+    return static_cast<int>(result);
+}
+
+int DownloadUrl(const wchar_t* url, wchar_t* tempFileName) {
+    return FetchUrl(url, tempFileName, nullptr, DownloadSilenceLimit);
 }

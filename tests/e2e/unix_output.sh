@@ -6,28 +6,17 @@
 # SIGTERM or SIGKILL, while it copies piped input or while it writes, or by
 # closing its terminal at the pause prompt, leaves no copy of standard input
 # behind. Exit code 0 when every check passed.
-set -u
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-source "$ROOT/tools/buildenv.sh"
-EXE="$BUILD_DIR/bin/bytora.exe"
-[ -f "$EXE" ] || { echo "unix_output: $EXE is not built" >&2; exit 1; }
-
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/bytora-unix-output.XXXXXX")
+NAME=unix_output
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 CHILD=
-cleanup() {
+e2e_cleanup() {
     [ -n "$CHILD" ] && kill -KILL "$CHILD" 2>/dev/null
     [ -S "$WORK/tmux.socket" ] && tmux -S "$WORK/tmux.socket" kill-server 2>/dev/null
-    rm -rf "$WORK"
 }
-trap cleanup EXIT
-trap "exit 1" INT TERM HUP
-
-NAME=unix_output
-source "$ROOT/tests/support/checks.sh"
 now() { date +%s%N; }
 
 truncate -s 1G "$WORK/big.bin"
-BIG=$(winepath -w "$WORK/big.bin" 2>/dev/null)
+BIG=$(win "$WORK/big.bin")
 
 # --- Output through a pipe is unchanged --------------------------------------
 # "Hello pipe\r\n": twelve values, four blank places of three columns, the two
@@ -70,18 +59,8 @@ fi
 # told apart by its content.
 TEMP_DIR=$(winepath -u "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')" 2>/dev/null)
 [ -d "$TEMP_DIR" ] || { fail "no temp folder ($TEMP_DIR)"; TEMP_DIR=$WORK/none; }
-copy_of() { grep -l -F -- "$1" "$TEMP_DIR"/Bytora-*.tmp 2>/dev/null | head -1; }
-
-# After the end: the copy $2 holding marker $3 must be gone within 5 seconds.
-check_gone() {
-    local what=$1 copy=$2 marker=$3 i
-    [ -n "$copy" ] || { fail "$what: the copy of standard input never appeared"; return; }
-    for ((i = 0; i < 50; i++)); do
-        [ -z "$(copy_of "$marker")" ] && { pass "$what: $(basename "$copy") is gone"; return; }
-        sleep 0.1
-    done
-    fail "$what: $copy was left behind"
-}
+source "$ROOT/tests/support/ended.sh"
+copy_of() { marked_file "$TEMP_DIR" 'Bytora-*.tmp' "$1"; }
 
 mkfifo "$WORK/in" "$WORK/out.fifo"
 for signal in TERM KILL; do
@@ -104,18 +83,9 @@ for signal in TERM KILL; do
         # Writing: once the copy is whole the input is mapped and dumped.
         want=1
         [ $stage = writing ] && want=$((${#marker} + 1048576))
-        copy=
-        for ((i = 0; i < 100; i++)); do
-            copy=$(copy_of "$marker")
-            [ -n "$copy" ] && [ "$(stat -c %s "$copy" 2>/dev/null || echo 0)" -ge "$want" ] && break
-            sleep 0.1
-        done
-        sleep 0.3
-        kill -"$signal" "$CHILD"
-        wait "$CHILD" 2>/dev/null
-        CHILD=
+        end_when_grown "$TEMP_DIR" 'Bytora-*.tmp' "$marker" "$want" "$signal"
         exec 7>&- 8>&-
-        check_gone "SIG$signal while $stage" "$copy" "$marker"
+        check_gone "SIG$signal while $stage" "$ENDED_FILE" "copy of standard input"
     done
 done
 
@@ -131,6 +101,6 @@ for ((i = 0; i < 100; i++)); do
     sleep 0.1
 done
 "${TMUX_CMD[@]}" kill-server 2>/dev/null
-check_gone "terminal closed at the prompt" "$copy" "$marker"
+check_gone "terminal closed at the prompt" "$copy" "copy of standard input"
 
 finish

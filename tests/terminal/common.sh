@@ -55,17 +55,20 @@ wait_for_exit() {
     return 1
 }
 
-# Starts bytora in $WORK with the given arguments in a fresh session, with
-# the environment assignments of START_ENV; the shell keeps the pane open
-# after it exits so the screen can still be read.
-start() {
+# Runs the shell command $1 in $WORK in a fresh session; its exit code goes
+# to $WORK/rc, and the shell keeps the pane open after it so the screen can
+# still be read.
+start_shell() {
     "${TMUX_CMD[@]}" kill-server >/dev/null 2>&1
     # A server of its own for every run: a new session never meets a dying server.
     RUN=$((RUN + 1))
     TMUX_CMD=(tmux -u -S "$WORK/tmux-$RUN.socket" -f "$WORK/tmux.conf")
     rm -f "$WORK/rc"
-    "${TMUX_CMD[@]}" new-session -d -s bytora -x 100 -y "$HEIGHT" \
-        "cd '$WORK' && env ${START_ENV:-} wine '$EXE' $*; echo \$? > rc; sleep 120"
+    "${TMUX_CMD[@]}" new-session -d -s bytora -x 100 -y "$HEIGHT" "cd '$WORK' && $1; echo \$? > rc; sleep 120"
 }
+
+# Starts bytora with the given arguments, with the environment assignments
+# of START_ENV.
+start() { start_shell "env ${START_ENV:-} wine '$EXE' $*"; }
 
 PROMPT_RE='^   ── Press a key to continue ──'  # capture-pane drops the trailing blank

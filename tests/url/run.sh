@@ -2,7 +2,8 @@
 # The address tests: starts the loopback servers (HTTP, HTTPS trusted and
 # untrusted, FTP; they make their own test authorities), runs the test
 # executable under Wine against them, then Ctrl-C during a download in a real
-# terminal, and stops the servers again.
+# terminal, a download ended from outside and the default silence limit, and
+# stops the servers again.
 # Usage: run.sh path/to/test_url.exe [GoogleTest arguments]
 set -u
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -31,11 +32,28 @@ done <"$WORK/ports"
 CA=$WORK/trusted-ca.der
 export BYTORA_TEST_CA="Z:${CA//\//\\}"
 
+# The 30 s silence limit runs beside everything else (skipped, like the
+# shell tests below, when only some tests were asked for).
+if [ $# -eq 0 ]; then
+    touch "$WORK/silence.started"
+    bash "$ROOT/tests/url/silence.sh" >"$WORK/silence.log" 2>&1 &
+    SILENCE=$!
+    # Its download lasts the whole wait; the tests below count only the
+    # downloads made after they started, so it must exist before they do.
+    for ((i = 0; i < 200; i++)); do
+        find "$WINEPREFIX"/drive_c/users/*/Temp -maxdepth 1 -name 'MMF*.tmp' -newer "$WORK/silence.started" \
+            2>/dev/null | grep -q . && break
+        sleep 0.1
+    done
+    sleep 1
+fi
 wine "$EXE" "$@"
 status=$?
-# Ctrl-C needs a real console: tmux gives one (skipped when only some
-# tests were asked for).
+# Ctrl-C needs a real console: tmux gives one.
 if [ $# -eq 0 ]; then
     bash "$ROOT/tests/url/ctrlc.sh" || status=1
+    bash "$ROOT/tests/url/kill.sh" || status=1
+    wait "$SILENCE" || status=1
+    cat "$WORK/silence.log"
 fi
 exit $status

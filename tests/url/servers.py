@@ -1,6 +1,10 @@
 """Loopback servers for the address tests: HTTP, HTTPS with a certificate of
 a test authority (which the tests trust), HTTPS with one of an authority
-nobody trusts, and anonymous read-only FTP over WORK_DIR/ftp.
+nobody trusts, anonymous read-only FTP over WORK_DIR/ftp, and a port whose
+connections are never taken (STUCK). Besides well-behaved resources the
+HTTP servers misbehave as real ones do: bodies cut short, replies that are
+no HTTP, redirects in a loop or to where they should not lead, silence and
+trickles; the FTP server ends "aborted.bin" halfway with a 426 reply.
 
 Usage: servers.py WORK_DIR
 The authorities, certificates and revocation lists are made here with
@@ -11,6 +15,7 @@ with one NAME=PORT line per server; the trusted authority is in
 WORK_DIR/trusted-ca.der. The servers stop on SIGTERM, when the parent process
 goes away, or after ten minutes at the latest.
 """
+import errno
 import http.server
 import logging
 import os
@@ -23,6 +28,7 @@ import threading
 import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
@@ -93,12 +99,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.flush()
                 self.close_connection = True
                 self.connection.shutdown(socket.SHUT_RDWR)
-            elif path == "/slow":
+            elif path == "/slow" or path.startswith("/slow/"):
                 # A long download: 1 KiB every 20 ms until the client leaves,
                 # or for 15 s at most (then it is cut short of its length).
+                # /slow/MARKER sends MARKER first, to tell its file apart.
                 self.send_response(200)
                 self.send_header("Content-Length", str(1 << 30))
                 self.end_headers()
+                self.wfile.write(path[len("/slow/"):].encode())
                 piece = pattern(1024)
                 for _ in range(750):
                     self.wfile.write(piece)
@@ -106,10 +114,110 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     time.sleep(0.02)
                 self.close_connection = True
                 self.connection.shutdown(socket.SHUT_RDWR)
+            elif path.startswith("/marked/"):
+                # MARKER and 1 MiB of zeros, at once.
+                body = path[len("/marked/"):].encode() + bytes(1 << 20)
+                self.send_body(200, body)
+            elif path.startswith("/chunked/"):
+                self.chunked(path[len("/chunked/"):])
+            elif path == "/silent-close":
+                # Takes the request and closes without a byte.
+                self.hang_up()
+            elif path == "/not-http":
+                self.wfile.write(b"THIS IS NOT HTTP\r\n\r\n" + TEXT)
+                self.hang_up()
+            elif path in REDIRECTS:
+                status, location = REDIRECTS[path]
+                if location and location.startswith("plain:"):
+                    location = f"http://127.0.0.1:{PORTS['HTTP']}{location[6:]}"
+                if path == "/slow-loop":
+                    time.sleep(0.3)
+                self.send_response(status)
+                if location:
+                    self.send_header("Location", location)
+                self.send_header("Content-Length", "8")
+                self.end_headers()
+                self.wfile.write(b"moved\r\n")
+            elif path == "/hang":
+                # Takes the request and never answers.
+                self.wait_for_client()
+            elif path.startswith("/stall/"):
+                # /stall/N: N bytes of the 2N announced, then silence.
+                n = int(path[len("/stall/"):])
+                self.send_response(200)
+                self.send_header("Content-Length", str(2 * n))
+                self.end_headers()
+                self.wfile.write(pattern(n))
+                self.wfile.flush()
+                self.wait_for_client()
+            elif path.startswith("/drip/"):
+                # /drip/N: N bytes, one every 0.4 s: slow but alive.
+                n = int(path[len("/drip/"):])
+                self.send_response(200)
+                self.send_header("Content-Length", str(n))
+                self.end_headers()
+                for byte in pattern(n):
+                    self.wfile.write(bytes([byte]))
+                    self.wfile.flush()
+                    time.sleep(0.4)
             else:
                 self.send_body(404, b"not here\r\n", "text/plain")
         except (ConnectionError, OSError):
             self.close_connection = True
+
+    def hang_up(self):
+        self.wfile.flush()
+        self.close_connection = True
+        self.connection.shutdown(socket.SHUT_RDWR)
+
+    def wait_for_client(self, seconds=60):
+        """Silence until the client goes away (or a minute passes)."""
+        self.connection.settimeout(seconds)
+        try:
+            self.connection.recv(1)
+        except OSError:
+            pass
+        self.close_connection = True
+
+    def chunked(self, how):
+        """300000 bytes of the pattern in chunks of 50000: "whole" ends with
+        the last (empty) chunk; "cut" closes after 150000 bytes instead,
+        "inside" closes in the middle of the fourth chunk; "whole-close" and
+        "cut-close" say first that the connection closes after the reply."""
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Transfer-Encoding", "chunked")
+        if how.endswith("-close"):
+            self.send_header("Connection", "close")
+            how = how[:-len("-close")]
+            self.close_connection = True
+        self.end_headers()
+        body = pattern(300000)
+        for i in range(6):
+            piece = body[i * 50000:(i + 1) * 50000]
+            if how == "cut" and i == 3:
+                return self.hang_up()
+            if how == "inside" and i == 3:
+                self.wfile.write(b"%x\r\n" % len(piece) + piece[:20000])
+                return self.hang_up()
+            self.wfile.write(b"%x\r\n" % len(piece) + piece + b"\r\n")
+        self.wfile.write(b"0\r\n\r\n")
+        self.wfile.flush()
+
+
+# Redirects: path -> (status, Location); "plain:" means the plain HTTP
+# server's address of the path after it.
+REDIRECTS = {
+    "/308": (308, "/text.txt"),
+    "/308-nowhere": (308, None),
+    "/300": (300, "/text.txt"),
+    "/to-file": (302, "file:///C:/windows/win.ini"),
+    "/loop-a": (302, "/loop-b"),
+    "/loop-b": (301, "/loop-a"),
+    "/slow-loop": (307, "/slow-loop"),
+    "/to-plain": (302, "plain:/text.txt"),
+}
+PORTS = {}
 
 
 class Server(http.server.ThreadingHTTPServer):
@@ -171,10 +279,44 @@ def certificates(name, crl_url):
     openssl("x509", "-in", base + "-ca.pem", "-outform", "DER", "-out", base + "-ca.der")
 
 
+class BreakingFile:
+    """A file whose reading fails after its first 65536 bytes."""
+
+    def __init__(self, f):
+        self.f, self.given = f, 0
+        self.name, self.closed = f.name, False
+
+    def read(self, n=-1):
+        if self.given >= 65536:
+            raise OSError(errno.EIO, "disk gone")
+        data = self.f.read(min(n, 65536 - self.given) if n >= 0 else 65536 - self.given)
+        self.given += len(data)
+        return data
+
+    def close(self):
+        self.closed = True
+        self.f.close()
+
+    def __getattr__(self, name):
+        return getattr(self.f, name)
+
+
+class FileSystem(AbstractedFS):
+    """The FTP root; "aborted.bin" is sent in part, then the server answers
+    426 (transfer aborted)."""
+
+    def open(self, filename, mode):
+        f = super().open(filename, mode)
+        return BreakingFile(f) if os.path.basename(filename) == "aborted.bin" else f
+
+
 def ftp_server():
+    with open(os.path.join(WORK, "ftp", "aborted.bin"), "wb") as f:
+        f.write(pattern(300000))
     authorizer = DummyAuthorizer()
     authorizer.add_anonymous(os.path.join(WORK, "ftp"), perm="elr")
-    handler = type("Handler", (FTPHandler,), {"authorizer": authorizer, "permit_foreign_addresses": False})
+    handler = type("Handler", (FTPHandler,), {"authorizer": authorizer, "permit_foreign_addresses": False,
+                                              "abstracted_fs": FileSystem, "use_sendfile": False})
     server = FTPServer(("127.0.0.1", 0), handler)
     threading.Thread(target=server.serve_forever, kwargs={"timeout": 0.2, "blocking": True}, daemon=True).start()
     return server
@@ -192,8 +334,21 @@ def main():
         base = os.path.join(WORK, name)
         servers[key] = serve(Server(("127.0.0.1", 0), Handler), base + "-chain.pem", base + ".key")
     ftp = ftp_server()
-    ports = {name: s.server_address[1] for name, s in servers.items()}
+    ports = PORTS
+    ports.update({name: s.server_address[1] for name, s in servers.items()})
     ports["FTP"] = ftp.address[1]
+    # A server that never takes a connection: its queue is full, so further
+    # connections are never even answered.
+    stuck = socket.socket()
+    stuck.bind(("127.0.0.1", 0))
+    stuck.listen(0)
+    queued = []
+    for _ in range(3):
+        c = socket.socket()
+        c.setblocking(False)
+        c.connect_ex(stuck.getsockname())
+        queued.append(c)
+    ports["STUCK"] = stuck.getsockname()[1]
     # A port that was free a moment ago and that nobody listens on.
     probe = socket.socket()
     probe.bind(("127.0.0.1", 0))

@@ -155,15 +155,6 @@ TEST(DumpRun, DumpedByteOrderMarkIsData) {
                            L"\u00A4  A" + Blanks(12) + L"\r\n\r\n");
 }
 
-TEST(DumpRun, ABreakFromBeforeTheDumpIsDiscarded) {
-    TestInput input("ABC", Oem);
-    BreakRequested = 1;
-    Captured out = DumpOf(input, TestSettings(), 0);
-    EXPECT_EQ(out.result, 0);
-    EXPECT_EQ(out.out, LineABC + L"\r\n\r\n");
-    EXPECT_EQ(BreakRequested, 0);
-}
-
 TEST(DumpInput, RejectsMissingArguments) {
     DumpSettings settings = TestSettings();
     Captured out = CaptureOutput([&] {
@@ -192,6 +183,17 @@ TEST_F(DumpInputFiles, DumpsAFile) {
     EXPECT_EQ(out.result, 0);
     EXPECT_EQ(out.out, LineABC + L"\r\n\r\n");
     EXPECT_EQ(out.err, L"");
+}
+
+TEST_F(DumpInputFiles, ABreakFromBeforeTheInputIsDiscarded) {
+    const std::wstring path = dir + L"\\data.bin";
+    ASSERT_TRUE(WriteBytes(path, "ABC"));
+    DumpSettings settings = TestSettings();
+    BreakRequested = 1;
+    Captured out = CaptureOutput([&] { return DumpInput(path.c_str(), 0, &settings); });
+    EXPECT_EQ(out.result, 0);
+    EXPECT_EQ(out.out, LineABC + L"\r\n\r\n");
+    EXPECT_EQ(BreakRequested, 0);
 }
 
 TEST_F(DumpInputFiles, TotalsNameTheFileOnly) {

@@ -137,4 +137,41 @@ TEST_F(PathResolution, RefusesEmptyAndTooLongNames) {
     EXPECT_EQ(L"<111>", Resolve(L"~\\" + std::wstring(32760, L'x'), RESOLVE_HOME));
 }
 
+TEST(CollapseDotComponents, TakesTheStepsTheSystemWould) {
+    struct Case {
+        const wchar_t* in;
+        const wchar_t* out;
+    } cases[] = {
+        {L"C:\\a\\.\\b\\..\\c\\*.txt", L"C:\\a\\c\\*.txt"},
+        {L"C:\\a\\\\b", L"C:\\a\\b"},
+        {L"C:\\..\\..\\x", L"C:\\x"},                     // nothing above the root
+        {L"\\\\srv\\share\\..\\x", L"\\\\srv\\share\\x"},  // nor above a share
+        {L"\\..\\x", L"\\x"},
+        {L"..\\a\\..\\..\\b", L"..\\..\\b"},           // a relative path keeps what it cannot take
+        {L"C:..\\a\\..\\x", L"C:..\\x"},                  // and so does a drive-relative one
+        {L"a\\b\\.", L"a\\b\\."},                          // the last component stays
+        {L"a\\b\\..", L"a\\b\\.."},
+        {L"a\\.\\", L"a\\"},
+        {L"\\\\?\\C:\\a\\.\\b", L"\\\\?\\C:\\a\\.\\b"},      // literal names are left alone
+        {L"\\\\.\\pipe\\..\\x", L"\\\\.\\pipe\\..\\x"},
+    };
+    std::vector<wchar_t> out(PathCapacity);
+    for (const Case& c : cases) {
+        EXPECT_EQ(wcslen(c.out), CollapseDotComponents(c.in, out.data())) << Narrow(c.in);
+        EXPECT_EQ(std::wstring(c.out), out.data()) << Narrow(c.in);
+    }
+}
+
+TEST_F(PathResolution, ResolvesALongRunOfDotStepsInLinearTime) {
+    tree.File(L"d\\a.txt");
+    std::wstring spec;
+    for (int i = 0; i < 15990; ++i) spec += L".\\";
+    spec += L"d\\a.txt";
+    // The system's own normalisation of one such name takes about a second
+    // here; twenty of them must not add up to that.
+    const ULONGLONG start = GetTickCount64();
+    for (int i = 0; i < 20; ++i) ASSERT_EQ(tree.Path(L"d\\a.txt"), Resolve(spec, RESOLVE_HOME));
+    EXPECT_LT(GetTickCount64() - start, 1000u);
+}
+
 }  // namespace

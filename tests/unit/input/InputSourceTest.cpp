@@ -556,6 +556,11 @@ TEST(FormatErrorTextTest, TextsForOurAndHttpCodes) {
         {-500, L"HTTP error 500:  Internal error"},
         {-503, L"HTTP error 503:  Service unavailable"},
         {-450, L"HTTP error 450"},
+        // A redirect that was not followed.
+        {-308, L"HTTP error 308:  Permanent redirect"},
+        {-302, L"HTTP error 302:  Found"},
+        {-306, L"HTTP error 306"},
+        {-299, L"Error -299"},
         {-599, L"HTTP error 599"},
         {-2, L"Error -2"},
         {-600, L"Error -600"},

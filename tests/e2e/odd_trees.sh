@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# "/S" over trees that real disks hold, seen through Wine's Z: drive: files
+# that are not files (a FIFO with a writer, a socket, devices through links)
+# and files named like devices (AUX, CON, NUL, COM1); a folder with two links
+# to itself; a link to the root. Every walk ends in bounded time, each
+# regular file is dumped once per path that does not close a loop, and every
+# folder skipped as a loop is named on standard error. Exit code 0 when
+# every check passed.
+NAME=odd_trees
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+e2e_cleanup() { exec 3>&-; }
+CR=$'\r'
+
+# run SECONDS ARGS...: bytora under a time limit; output in out, err, rc.
+run() {
+    local seconds=$1
+    shift
+    timeout "$seconds" wine "$EXE" "$@" </dev/null >"$WORK/out" 2>"$WORK/err"
+    echo $? >"$WORK/rc"
+}
+# Headers of the name $1, or of any name when there is none.
+headers() {
+    if [ -n "$1" ]; then grep -cxF "File “$1” :$CR" "$WORK/out"; else grep -c "^File “.*” :$CR\$" "$WORK/out"; fi
+}
+
+# --- Files that are not files, and device names ------------------------------
+D=$WORK/special
+mkdir -p "$D"
+printf 'hello' >"$D/a.txt"
+for n in AUX CON NUL COM1; do printf '%s' "$n" >"$D/$n"; done
+mkfifo "$D/fifo"
+exec 3<>"$D/fifo"  # a writer that never writes: a read would wait for ever
+/usr/bin/python3 -c "import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])" "$D/sock"
+ln -s /dev/zero "$D/zero"
+ln -s /dev/urandom "$D/urandom"
+DW=$(win "$D")
+run 60 /H /S "$DW\\*"
+rc=$(cat "$WORK/rc")
+[ "$rc" -eq 2 ] && pass "special files: the walk ends, exit code 2" || fail "special files: exit code $rc"
+# A device name found by the walk is the file of that name: "AUX" holds "AUX".
+for n in a.txt AUX CON NUL COM1; do
+    if [ "$(headers "$DW\\$n")" -eq 1 ]; then pass "special files: $n dumped"; else fail "special files: $n not dumped once"; fi
+done
+if grep -q "^00000000  41 55 58 " "$WORK/out" && grep -q "^00000000  43 4f 4d 31 " "$WORK/out"; then
+    pass "special files: AUX and COM1 dumped with their own bytes"
+else
+    fail "special files: the device names were not read literally"
+fi
+for n in fifo sock zero urandom; do
+    if grep -A1 -F "Bytora plugin: Error opening \"$DW\\$n\" :$CR" "$WORK/err" | grep -q "^   [^ ].*$CR\$"; then
+        pass "special files: $n reported"
+    else
+        fail "special files: $n not reported: $(cat "$WORK/err")"
+    fi
+done
+
+# --- A folder with two links to itself ---------------------------------------
+X=$WORK/loop
+mkdir -p "$X/sub"
+printf 'one' >"$X/f1"
+printf 'two' >"$X/sub/f2"
+ln -s . "$X/a"
+ln -s . "$X/b"
+XW=$(win "$X")
+run 60 /H /S "$XW\\*"
+rc=$(cat "$WORK/rc")
+printf 'Bytora plugin: File system loop, not searched: "%s"\r\n' "$XW\\a" "$XW\\b" | sort >"$WORK/expected.err"
+if [ "$rc" -eq 0 ] && [ "$(headers "$XW\\f1")" -eq 1 ] && [ "$(headers "$XW\\sub\\f2")" -eq 1 ] &&
+    [ "$(headers "")" -eq 2 ] && sort "$WORK/err" | cmp -s - "$WORK/expected.err"; then
+    pass "two links to itself: each file once, both links named, exit code 0"
+else
+    fail "two links to itself: exit code $rc, $(headers "") files, standard error: $(cat "$WORK/err")"
+fi
+
+# --- A link to the root ------------------------------------------------------
+# Through it the walk meets this very folder again, deep enough to be cut
+# there; the depth bounds the time the rest of the file system takes.
+R=$WORK/rooted
+mkdir -p "$R"
+# A name no other folder within reach holds: the pattern is sought everywhere.
+ONLY="only-here-$$-$RANDOM"
+printf 'one' >"$R/$ONLY"
+ln -s / "$R/root"
+RW=$(win "$R")
+IFS=/ read -ra parts <<<"${R#/}"
+depth=$((${#parts[@]} + 1))  # root, then every component down to this folder
+run 120 /H "/S$depth" "$RW\\$ONLY"
+rc=$(cat "$WORK/rc")
+loop_line="Bytora plugin: File system loop, not searched: \"$RW\\root${R//\//\\}\"$CR"
+if [ "$rc" -eq 0 ] && [ "$(headers "$RW\\$ONLY")" -eq 1 ] && [ "$(headers "")" -eq 1 ] &&
+    grep -qxF -- "$loop_line" "$WORK/err" && ! grep -v -q '^Bytora plugin: File system loop, not searched: ' "$WORK/err"; then
+    pass "link to the root: ends, the file once, the way back named"
+else
+    fail "link to the root: exit code $rc, $(headers "") files, standard error: $(head -5 "$WORK/err")"
+fi
+finish

@@ -208,8 +208,9 @@ int DumpInput(const wchar_t* name, uint32_t flags, void* data) {
     BreakRequested = 0;
     InstallCtrlHandler();
     HeldInput input;
-    const uint32_t openFlags = (flags & DF_NO_EBCDIC) ? (OPEN_REPORT | OPEN_SUPPLEMENTARY)
-                                                      : (OPEN_REPORT | OPEN_DETECT_EBCDIC | OPEN_SUPPLEMENTARY);
+    const uint32_t openFlags = ((flags & DF_NO_EBCDIC) ? (OPEN_REPORT | OPEN_SUPPLEMENTARY)
+                                                       : (OPEN_REPORT | OPEN_DETECT_EBCDIC | OPEN_SUPPLEMENTARY)) |
+                               OPEN_READ_SMALL;
     const int opened = OpenInput(&input.source, name, openFlags, settings->CodePage, settings->EbcdicCodePage);
     input.open = opened == 0;
     if (BreakRequested) return -3;

@@ -20,6 +20,10 @@ enum : uint32_t {
     OPEN_REPORT = 0x1,
     OPEN_DETECT_EBCDIC = 0x80,
     OPEN_SUPPLEMENTARY = 0x100,
+    // A named file of up to 64 KiB may be read whole instead of mapped: for
+    // an input read once from start to end, as the dump reads it (a list is
+    // read name by name while its names are dumped, and stays mapped).
+    OPEN_READ_SMALL = 0x200,
 };
 
 struct InputSource {

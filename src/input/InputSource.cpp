@@ -525,9 +525,10 @@ int OpenFile(InputSource* source) {
         free(source->Name);
         source->Name = name;
     }
-    if (!literal) return OpenAndMap(source, source->Name, 0, false, true);
+    const bool readSmall = (source->OpenFlags & OPEN_READ_SMALL) != 0;
+    if (!literal) return OpenAndMap(source, source->Name, 0, false, readSmall);
     wchar_t* path = LiteralForm(source->Name);
-    const int result = OpenAndMap(source, path ? path : source->Name, 0, true, true);
+    const int result = OpenAndMap(source, path ? path : source->Name, 0, true, readSmall);
     free(path);
     return result;
 }

@@ -80,20 +80,25 @@ protected:
     InputSource source{};
 };
 
-// Named files up to 64 KiB are read into a block the record owns, with no
-// handle left open; larger ones are mapped. Either way the same bytes, and
-// ReleaseInput empties the record.
+// With OPEN_READ_SMALL named files up to 64 KiB are read into a block the
+// record owns, with no handle left open; larger ones, and every file without
+// the flag, are mapped. Either way the same bytes, and ReleaseInput empties
+// the record.
 TEST_F(InputSourceTest, SmallFilesAreReadLargerOnesMapped) {
     const struct {
         size_t size;
+        uint32_t flags;
         bool mapped;
-    } rows[] = {{1, false}, {65536, false}, {65537, true}};
+    } rows[] = {{1, 0x181 | OPEN_READ_SMALL, false},
+                {65536, 0x181 | OPEN_READ_SMALL, false},
+                {65537, 0x181 | OPEN_READ_SMALL, true},
+                {1, 0x181, true}};
     for (const auto& row : rows) {
         std::string bytes(row.size, '\0');
         for (size_t i = 0; i < row.size; ++i) bytes[i] = static_cast<char>(i * 7 + 3);
         const std::wstring name = Path(L"Read.bin");
         ASSERT_TRUE(WriteBytes(name, bytes));
-        ASSERT_EQ(OpenInput(&source, name.c_str(), 0x181, 0, 0), 0) << row.size;
+        ASSERT_EQ(OpenInput(&source, name.c_str(), row.flags, 0, 0), 0) << row.size;
         EXPECT_EQ(source.Size, row.size);
         EXPECT_EQ(Bytes(source), bytes) << row.size;
         EXPECT_EQ(source.FileHandle != nullptr, row.mapped) << row.size;

@@ -30,13 +30,14 @@ struct Level {
     DWORD IndexLow;
     bool IdentityKnown;
     bool ThroughLink;
+    bool Outside;  // reached through a link that leads out of the tree being walked
 };
 
 Level* NewLevel() {
     Level* level = static_cast<Level*>(std::malloc(sizeof(Level)));
     if (level) {
         level->Deeper = nullptr;
-        level->IdentityKnown = level->ThroughLink = false;
+        level->IdentityKnown = level->ThroughLink = level->Outside = false;
     }
     return level;
 }
@@ -67,6 +68,61 @@ struct FindHandle {
     }
 };
 
+// The folders outside the tree being walked that a link led into. Inside the
+// tree a file is dumped once for every path to it; but a link out of it (to
+// the root, say) leads into trees whose own links (/proc and /sys under
+// Wine) make the number of paths explode, so out there each folder is
+// searched once per walk.
+struct OutsideFolders {
+    struct Slot {
+        DWORD Volume, IndexHigh, IndexLow;
+        bool Used;
+    };
+    Slot* Slots = nullptr;
+    size_t Capacity = 0;  // a power of two
+    size_t Count = 0;
+    wchar_t* Top = nullptr;  // the top folder's final path and "\"; found when first needed
+    size_t TopLength = 0;
+    bool TopAsked = false;
+
+    OutsideFolders() = default;
+    OutsideFolders(const OutsideFolders&) = delete;
+    OutsideFolders& operator=(const OutsideFolders&) = delete;
+    ~OutsideFolders() {
+        std::free(Slots);
+        std::free(Top);
+    }
+
+    static size_t Hash(DWORD volume, DWORD high, DWORD low) {
+        uint64_t h = (static_cast<uint64_t>(high) << 32 | low) ^ (static_cast<uint64_t>(volume) * 0x9E3779B97F4A7C15ull);
+        return static_cast<size_t>(h ^ (h >> 29));
+    }
+    Slot* Find(Slot* slots, size_t capacity, DWORD volume, DWORD high, DWORD low) {
+        for (size_t i = Hash(volume, high, low) & (capacity - 1);; i = (i + 1) & (capacity - 1))
+            if (!slots[i].Used || (slots[i].Volume == volume && slots[i].IndexHigh == high && slots[i].IndexLow == low))
+                return &slots[i];
+    }
+    // False when the folder was searched already. Without memory to
+    // remember it, it counts as new.
+    bool Add(DWORD volume, DWORD high, DWORD low) {
+        if (2 * (Count + 1) > Capacity) {
+            const size_t capacity = Capacity ? 2 * Capacity : 256;
+            Slot* slots = static_cast<Slot*>(std::calloc(capacity, sizeof(Slot)));
+            if (!slots) return true;
+            for (size_t i = 0; i < Capacity; ++i)
+                if (Slots[i].Used) *Find(slots, capacity, Slots[i].Volume, Slots[i].IndexHigh, Slots[i].IndexLow) = Slots[i];
+            std::free(Slots);
+            Slots = slots;
+            Capacity = capacity;
+        }
+        Slot* slot = Find(Slots, Capacity, volume, high, low);
+        if (slot->Used) return false;
+        *slot = Slot{volume, high, low, true};
+        ++Count;
+        return true;
+    }
+};
+
 // What stays the same on every level of one walk.
 struct Walk {
     uint32_t CallbackFlags;
@@ -77,6 +133,7 @@ struct Walk {
     Range* Ranges;
     int ExceptionResult;
     Level* Top;  // the first level: the path down starts there
+    OutsideFolders* Outside;
 };
 
 // The outcome of one level so far.
@@ -230,15 +287,62 @@ int HandleLevel(const Walk& walk, Level* level, const wchar_t* fileSpec, uint32_
 // Opening a folder to tell it apart is not recursive: one buffer serves.
 wchar_t IdentityPath[PathCapacity];
 
-// Volume and file number of the folder path names ("" and "C:" are current
-// folders). False when it cannot be opened: such a folder is not compared.
-bool FindIdentity(const wchar_t* path, Level* into) {
+// Opens the folder path names ("" and "C:" are current folders) to ask
+// about it, or gives INVALID_HANDLE_VALUE.
+HANDLE OpenFolder(const wchar_t* path) {
     size_t length = wcslen(path);
     const bool current = length == 0 || path[length - 1] == L':';
-    if (!Concatenate(IdentityPath, path, length, current ? L"." : nullptr)) return false;
+    if (!Concatenate(IdentityPath, path, length, current ? L"." : nullptr)) return INVALID_HANDLE_VALUE;
     LongPathPrefix(IdentityPath);
-    HANDLE folder = CreateFileW(IdentityPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    return CreateFileW(IdentityPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// The folder's final path (links followed) in a heap block, with room for a
+// "\" more; null when it cannot be found.
+wchar_t* FinalPath(const wchar_t* path, size_t* length) {
+    HANDLE folder = OpenFolder(path);
+    if (folder == INVALID_HANDLE_VALUE) return nullptr;
+    wchar_t* text = static_cast<wchar_t*>(std::malloc(PathCapacity * sizeof(wchar_t)));
+    DWORD n = text ? GetFinalPathNameByHandleW(folder, text, PathCapacity - 1, FILE_NAME_NORMALIZED) : 0;
+    CloseHandle(folder);
+    if (n == 0 || n >= PathCapacity - 1) {
+        std::free(text);
+        return nullptr;
+    }
+    *length = n;
+    return text;
+}
+
+// Whether the link folder path names leads out of the tree being walked.
+// When either final path cannot be found it counts as out: searched once.
+bool LeadsOutside(const Walk& walk, const wchar_t* path) {
+    OutsideFolders& outside = *walk.Outside;
+    if (!outside.TopAsked) {
+        outside.TopAsked = true;
+        outside.Top = FinalPath(walk.Top->Directory, &outside.TopLength);
+        if (outside.Top && outside.Top[outside.TopLength - 1] != L'\\') {
+            outside.Top[outside.TopLength++] = L'\\';
+            outside.Top[outside.TopLength] = 0;
+        }
+    }
+    if (!outside.Top) return true;
+    size_t length = 0;
+    wchar_t* target = FinalPath(path, &length);
+    if (!target) return true;
+    target[length++] = L'\\';
+    target[length] = 0;
+    const bool inside = length >= outside.TopLength &&
+                        CompareStringOrdinal(target, static_cast<int>(outside.TopLength), outside.Top,
+                                             static_cast<int>(outside.TopLength), TRUE) == CSTR_EQUAL;
+    std::free(target);
+    return !inside;
+}
+
+// Volume and file number of the folder path names. False when it cannot be
+// opened: such a folder is not compared.
+bool FindIdentity(const wchar_t* path, Level* into) {
+    HANDLE folder = OpenFolder(path);
     if (folder == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info;
     const bool known = GetFileInformationByHandle(folder, &info) != 0;
@@ -319,11 +423,19 @@ int SearchSubdirectories(const Walk& walk, Level* level, uint32_t flags, int32_t
         Level* child = level->Deeper;
         child->ThroughLink = level->ThroughLink || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
         child->IdentityKnown = false;
+        child->Outside = level->Outside;
         if (child->ThroughLink) {
             level->Scratch[directoryLength + nameLength] = 0;
             child->IdentityKnown = FindIdentity(level->Scratch, child);
             if (child->IdentityKnown && IsOnPath(walk, level, *child)) {
                 ReportError(L"File system loop, not searched: \"%s\"\r\n", level->Scratch);
+                continue;
+            }
+            if (!child->Outside && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                child->Outside = LeadsOutside(walk, level->Scratch);
+            if (child->Outside && child->IdentityKnown &&
+                !walk.Outside->Add(child->Volume, child->IndexHigh, child->IndexLow)) {
+                ReportError(L"Searched already, not searched again: \"%s\"\r\n", level->Scratch);
                 continue;
             }
             level->Scratch[directoryLength + nameLength] = L'\\';
@@ -447,8 +559,9 @@ int FileHandler(const wchar_t* fileSpec, uint32_t callbackFlags, void* callbackD
         ReportMatchError(fileSpec, ERROR_NOT_ENOUGH_MEMORY);
         return -1;
     }
+    OutsideFolders outside;
     const Walk walk{callbackFlags, callbackData, callback, attributeMask, attributeValue, ranges, exceptionResult,
-                    chain.First};
+                    chain.First, &outside};
     bool matched = false;
     return HandleLevel(walk, chain.First, fileSpec, handlerFlags, minDepth, maxDepth, &matched);
 }

@@ -72,6 +72,36 @@ else
     fail "two links to itself: exit code $rc, $(headers "") files, standard error: $(cat "$WORK/err")"
 fi
 
+# --- Links out of the tree ---------------------------------------------------
+# Inside the tree each path counts: data is dumped through data, x and y.
+# Out of it, eight folders each linking to the seven others are reached by
+# over 100,000 paths that close no loop; each of them is searched once.
+T=$WORK/links
+mkdir -p "$T/walk/data"
+printf 'A' >"$T/walk/data/f"
+ln -s data "$T/walk/x"
+ln -s data "$T/walk/y"
+for i in 0 1 2 3 4 5 6 7; do
+    mkdir -p "$T/out/d$i"
+    printf '%s' "$i" >"$T/out/d$i/g$i"
+done
+for i in 0 1 2 3 4 5 6 7; do
+    for j in 0 1 2 3 4 5 6 7; do [ "$i" = "$j" ] || ln -s "../d$j" "$T/out/d$i/l$j"; done
+done
+ln -s ../out "$T/walk/o"
+TW=$(win "$T/walk")
+run 60 /H /S "$TW\\*"
+rc=$(cat "$WORK/rc")
+ok=1
+for n in data x y; do [ "$(headers "$TW\\$n\\f")" -eq 1 ] || ok=0; done
+for i in 0 1 2 3 4 5 6 7; do [ "$(grep -c "^File “.*\\\\g$i” :$CR\$" "$WORK/out")" -eq 1 ] || ok=0; done
+grep -q '^Bytora plugin: Searched already, not searched again: "' "$WORK/err" || ok=0
+if [ "$rc" -eq 0 ] && [ $ok -eq 1 ]; then
+    pass "links out of the tree: each folder out there once, each path inside"
+else
+    fail "links out of the tree: exit code $rc, $(headers "") files, standard error: $(head -3 "$WORK/err")"
+fi
+
 # --- A link to the root ------------------------------------------------------
 # Through it the walk meets this very folder again, deep enough to be cut
 # there; the depth bounds the time the rest of the file system takes.
@@ -88,7 +118,8 @@ run 120 /H "/S$depth" "$RW\\$ONLY"
 rc=$(cat "$WORK/rc")
 loop_line="Bytora plugin: File system loop, not searched: \"$RW\\root${R//\//\\}\"$CR"
 if [ "$rc" -eq 0 ] && [ "$(headers "$RW\\$ONLY")" -eq 1 ] && [ "$(headers "")" -eq 1 ] &&
-    grep -qxF -- "$loop_line" "$WORK/err" && ! grep -v -q '^Bytora plugin: File system loop, not searched: ' "$WORK/err"; then
+    grep -qxF -- "$loop_line" "$WORK/err" &&
+    ! grep -v -q -e '^Bytora plugin: File system loop, not searched: ' -e '^Bytora plugin: Searched already, not searched again: ' "$WORK/err"; then
     pass "link to the root: ends, the file once, the way back named"
 else
     fail "link to the root: exit code $rc, $(headers "") files, standard error: $(head -5 "$WORK/err")"

@@ -75,7 +75,9 @@ TEST_F(TrueNameTest, NamesAskedOneAfterAnotherKeepTheCaseOnDisk) {
         {L"\\MixedCase\\Data.Bin", L"\\MixedCase\\Data.Bin", nullptr},
     };
     for (const auto& row : rows) {
-        if (row.createFirst) ASSERT_TRUE(WriteBytes(dir + row.createFirst, "y"));
+        if (row.createFirst) {
+            ASSERT_TRUE(WriteBytes(dir + row.createFirst, "y"));
+        }
         ExpectName(TrueName(dir + row.typed), row.expected);
     }
 }

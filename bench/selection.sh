@@ -61,6 +61,21 @@ hexdump_all() ( cd "$WORK/tree" && find . -type f -name '*.dat' -print0 | xargs 
 hex=$(best hexdump_all)
 printf 'tree: %d folders, %d files; Wine start-up %.2f s (subtracted below)\n' "$DIRS" $((DIRS * PER)) "$start"
 printf '%-12s %6.2f s  (%5.1f us per file)\n' "hexdump -C" "$hex" "$(echo "$hex * 1000000 / ($DIRS * $PER)" | bc -l)"
+# The floor under Wine: every file opened, read and closed once by its full
+# name, by a program that does nothing else.
+x86_64-w64-mingw32-g++ -O2 -o "$WORK/open_floor.exe" "$ROOT/bench/open_floor.cpp" || exit 1
+python3 - "$WORK/tree" "$TREE" >"$WORK/files.txt" <<'PY'
+import os, sys
+for folder, _, names in os.walk(sys.argv[1]):
+    for name in names:
+        if name.endswith(".dat"):
+            rel = os.path.relpath(os.path.join(folder, name), sys.argv[1])
+            print(sys.argv[2] + "\\" + rel.replace("/", "\\"))
+PY
+floor=$(best wine "$WORK/open_floor.exe" "$(winepath -w "$WORK/files.txt" 2>/dev/null)")
+own=$(echo "$floor - $start" | bc -l)
+printf '%-12s %6.2f s  (%5.1f us per file after start-up)  %.2fx hexdump: opening, reading and closing each file, nothing else\n' \
+    "open+read" "$floor" "$(echo "$own * 1000000 / ($DIRS * $PER)" | bc -l)" "$(echo "$own / $hex" | bc -l)"
 # The last two rows keep nothing: the walk and the lookups without the dumps.
 for filter in "" "/[S2]" "/I:keep*" "/[S3]" "/I:none*"; do
     t=$(best wine "$EXE" /S /N:F $filter "$TREE\\*.dat")

@@ -88,7 +88,7 @@ size_t CollapseDotComponents(const wchar_t* in, wchar_t* out) {
         const size_t size = static_cast<size_t>(end - p);
         if (!*end) {
             // The last component is the system's business: "x\." and "x\"
-            // are not the same specification.
+            // do not name the same thing.
             std::memcpy(out + length, p, size * sizeof(wchar_t));
             length += size;
             break;

@@ -390,6 +390,14 @@ Transfer* StartTransfer(const wchar_t* url, bool http, DWORD silenceMs, DWORD* e
         return nullptr;
     }
     new (t) Transfer;
+    // Before the worker runs, the caller holds the only reference.
+    auto fail = [&]() -> Transfer* {
+        *error = LastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
+        if (t->Module) FreeLibrary(t->Module);
+        t->Refs = 1;
+        Release(t);
+        return nullptr;
+    };
     t->Http = http;
     t->SilenceMs = silenceMs;
     wcsncpy(t->Url, url, UrlUnits - 1);
@@ -398,21 +406,11 @@ Transfer* StartTransfer(const wchar_t* url, bool http, DWORD silenceMs, DWORD* e
     t->Taken = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!t->Buffer || !t->Ready || !t->Taken ||
         !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<const wchar_t*>(&Fetch),
-                            &t->Module)) {
-        *error = LastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
-        t->Refs = 1;
-        Release(t);
-        return nullptr;
-    }
+                            &t->Module))
+        return fail();
     Touch(t);
     HANDLE thread = CreateThread(nullptr, 0, Fetch, t, 0, nullptr);
-    if (!thread) {
-        *error = LastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
-        FreeLibrary(t->Module);
-        t->Refs = 1;
-        Release(t);
-        return nullptr;
-    }
+    if (!thread) return fail();
     CloseHandle(thread);
     return t;
 }

@@ -28,13 +28,14 @@ sized() {
     for f in $1; do [ "$(stat -c %s "$f" 2>/dev/null)" = "$SIZE" ] && { echo "$f"; return; }; done
 }
 
-# check WHAT SHOWN VICTIM COMMAND...: runs the command with its output read
-# slowly; once 100000 bytes are out, the file VICTIM (a path, or a glob
-# resolved then) is cut to nothing. Expects exit code 2, the message for the
-# name SHOWN, and other.bin dumped last.
+# check WHAT MESSAGE VICTIM AFTER COMMAND...: runs the command with its
+# output read slowly; once 100000 bytes are out, the file VICTIM (a path, or
+# a glob resolved then) is cut to nothing. Expects exit code 2, the first
+# line MESSAGE with the system's text below it, and the output to pass the
+# check AFTER.
 check() {
-    local what=$1 shown=$2 victim=$3
-    shift 3
+    local what=$1 message=$2 victim=$3 after=$4
+    shift 4
     "$@" 2>"$WORK/err" | {
         head -c 100000 >/dev/null
         target=$victim
@@ -45,16 +46,17 @@ check() {
     local rc=${PIPESTATUS[0]}
     local err
     err=$(cat "$WORK/err")
-    if [ "$rc" -eq 2 ] && [[ $err =~ ^"Bytora plugin: Error reading \"$shown\" :"$'\r\n'"   "[^\ ].*$'\r'$ ]] &&
-        ends_with_other && ! grep -q 'Unhandled' "$WORK/err"; then
-        pass "$what: cut short, reported, the next name dumped, exit code 2"
+    if [ "$rc" -eq 2 ] && [[ $err =~ ^"Bytora plugin: $message"$'\r\n'"   "[^\ ].*$'\r'$ ]] &&
+        $after && ! grep -q 'Unhandled' "$WORK/err"; then
+        pass "$what: cut short, reported, exit code 2"
     else
         fail "$what: exit code $rc, standard error: $err; output ends: $(tail -c 100 "$WORK/out" | od -c | head -3)"
     fi
 }
 
 big
-check "named file" "$(win "$WORK/big.bin")" "$WORK/big.bin" wine "$EXE" "$(win "$WORK/big.bin")" "$OTHER" </dev/null
+reading() { echo "Error reading \"$1\" :"; }
+check "named file" "$(reading "$(win "$WORK/big.bin")")" "$WORK/big.bin" ends_with_other wine "$EXE" "$(win "$WORK/big.bin")" "$OTHER" </dev/null
 # Wine maps redirected standard input from its own copy: cutting the file
 # short changes nothing there, and the whole input is dumped. Either way
 # nothing crashes.
@@ -77,31 +79,23 @@ else
     fail "standard input from a file: exit code $rc, standard error: $err"
 fi
 big
-cat "$WORK/big.bin" | check "copy of piped standard input" "-" "$TEMP_DIR/Bytora-*.tmp" wine "$EXE" "$OTHER"
+# Piped through a process substitution, not "cat |": check must run in this
+# shell, or its pass or fail is lost with a subshell.
+check "copy of piped standard input" "$(reading -)" "$TEMP_DIR/Bytora-*.tmp" ends_with_other wine "$EXE" "$OTHER" \
+    < <(cat "$WORK/big.bin")
 
 # A list cut short: the rest of its names are not read.
 big
 printf '%s\r\n%s\r\n' "$(win "$WORK/big.bin")" "$OTHER" >"$WORK/list.lst"
 LIST=$(win "$WORK/list.lst")
-wine "$EXE" "@$LIST" </dev/null 2>"$WORK/err" | {
-    head -c 100000 >/dev/null
-    truncate -s 0 "$WORK/list.lst"
-    cat >"$WORK/out"
-}
-rc=${PIPESTATUS[0]}
-err=$(cat "$WORK/err")
-if [ "$rc" -eq 2 ] && [[ $err =~ ^"Bytora plugin: Error reading list file \"$LIST\" :"$'\r\n'"   "[^\ ].*$'\r'$ ]] &&
-    ! grep -q 'other' "$WORK/out"; then
-    pass "list file: cut short, reported, its other names not read, exit code 2"
-else
-    fail "list file: exit code $rc, standard error: $err"
-fi
+other_not_read() { ! grep -q 'other' "$WORK/out"; }
+check "list file" "Error reading list file \"$LIST\" :" "$WORK/list.lst" other_not_read wine "$EXE" "@$LIST" </dev/null
 
 mkdir -p "$WORK/ftp"
 if url_servers_start "$WORK"; then
     HTTP_PORT=$(sed -n 's/^HTTP=//p' "$WORK/ports")
     address="http://127.0.0.1:$HTTP_PORT/bytes/$SIZE"
-    check "download" "$address" "$TEMP_DIR/MMF*.tmp" wine "$EXE" "$address" "$OTHER" </dev/null
+    check "download" "$(reading "$address")" "$TEMP_DIR/MMF*.tmp" ends_with_other wine "$EXE" "$address" "$OTHER" </dev/null
 else
     fail "download: the loopback servers did not start"
 fi

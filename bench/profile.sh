@@ -7,6 +7,9 @@
 # Usage: bench/profile.sh [random|text] [BYTORA options...]
 set -u
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
+# A build of its own that keeps the symbols the shipped binaries drop.
+BUILD_DIR=${BUILD_DIR:-$ROOT/build-profile}
+BYTORA_CMAKE_OPTIONS=(-DBYTORA_STRIP=OFF -DBYTORA_TESTS=OFF)
 source "$ROOT/tools/buildenv.sh"
 KIND=${1:-random}
 shift || true

@@ -79,62 +79,73 @@ struct WorkText {
 };
 WorkText TrueNamePlain, TrueNameFull, TrueNameFixed, TrueNameQuery;
 
-// The folder part of the last true name asked for, as typed and as found.
-// The dump of a tree asks for the true name of every file, folder after
-// folder, and each component costs a directory search; the folders of one
-// walk stay as they are. A folder is found from the longest run of leading
-// components it shares with the cached one, and the cached folder's own
-// names are listed once (see ListedExactly). Kept briefly, so that a folder
-// renamed meanwhile shows its new name within a second; the text is compared
-// exactly, so a folder typed in another letter case is looked up afresh.
+// The folders of the last true name asked for, as typed and as found, from
+// the root down. The dump of a tree asks for the true name of every file,
+// folder after folder, and each component costs a directory search; the
+// folders of one walk stay as they are. A name shares the longest run of
+// leading folders it has with the cached ones, which are then its own.
+//
+// Each cached folder also keeps a listing of its names, taken at its second
+// lookup (a single name never costs a whole listing), or at its first when
+// the folder itself was found in its parent's listing, as happens in a walk.
+// A name spelt exactly as listed is its own true name; any other spelling is
+// searched for, so the listing only ever saves a search. Kept briefly, so
+// that a folder renamed meanwhile shows its new name within a second; the
+// text is compared exactly, so a folder typed in another letter case is
+// looked up afresh.
 constexpr size_t MaxCachedDepth = 128;
+constexpr ULONGLONG FolderLifetimeMs = 1000;
+constexpr size_t ListingUnits = size_t{1} << 20;  // the most one listing keeps
+constexpr size_t ListedUnitsLimit = 4 * ListingUnits;  // ... and all of them
+
+struct CachedFolder {
+    // Where the folder ends, after its separator, in both texts; the root
+    // (level 0) ends after "C:\" or "\\server\share\".
+    size_t typedEnd = 0, foundEnd = 0;
+    // 0 not listed yet, 1 listed, -1 not to be listed (too many names, or
+    // the listing failed).
+    int listed = 0;
+    unsigned lookups = 0;
+    bool foundInListing = false;
+    // Its names, each with its terminator; lookups go on from the last name
+    // found, as a walk asks in the listing's order.
+    wchar_t* names = nullptr;
+    size_t used = 0, cursor = 0;
+};
+
 struct FolderCache {
     wchar_t typed[PathCapacity];
     wchar_t found[PathCapacity];
-    // Where each component ends, after its separator, in both texts: entry
-    // 0 is the root, entry depth the whole folder; depth 0: nothing cached.
-    size_t typedEnds[MaxCachedDepth + 1];
-    size_t foundEnds[MaxCachedDepth + 1];
-    size_t depth = 0;
-    ULONGLONG filled = 0;  // when its oldest part was looked up
-    // The folder's names, each with its terminator, listed at its second
-    // lookup (a single name never costs a whole listing): 0 not listed yet,
-    // 1 listed, -1 too many names to keep. Lookups go on from the last name
-    // found, as a walk asks in the listing's order.
-    int listed = 0;
-    wchar_t* names = nullptr;
-    size_t namesUsed = 0, cursor = 0;
+    CachedFolder levels[MaxCachedDepth + 1];
+    size_t count = 0;      // levels held; 0: nothing cached
+    ULONGLONG filled = 0;  // when the root was cached: the oldest part
+    size_t listedUnits = 0;
 };
-FolderCache Folder;
-constexpr ULONGLONG FolderLifetimeMs = 1000;
-constexpr size_t ListingUnits = size_t{1} << 20;
+FolderCache Folders;
+wchar_t* ListingScratch = nullptr;
 
-// How many leading components of the folder part of full (prefix units) the
-// cache holds exactly so; 0 when none, or when the cache is too old.
-size_t CachedDepth(const wchar_t* full, size_t prefix) {
-    if (Folder.depth == 0 || GetTickCount64() - Folder.filled >= FolderLifetimeMs) return 0;
-    const size_t limit = prefix < Folder.typedEnds[Folder.depth] ? prefix : Folder.typedEnds[Folder.depth];
-    size_t same = 0;
-    while (same < limit && Folder.typed[same] == full[same]) ++same;
-    size_t k = Folder.depth;
-    while (k > 0 && Folder.typedEnds[k] > same) --k;
-    return k;
+// Keeps the first count levels, dropping the listings of the others.
+void KeepLevels(size_t count) {
+    while (Folders.count > count) {
+        CachedFolder& level = Folders.levels[--Folders.count];
+        Folders.listedUnits -= level.used;
+        free(level.names);
+        level = CachedFolder();
+    }
 }
 
-struct Boundaries {
-    size_t typed[MaxCachedDepth + 1];
-    size_t found[MaxCachedDepth + 1];
-    size_t depth = 0;
-};
-
-void RememberFolder(const wchar_t* full, const wchar_t* found, const Boundaries& ends, ULONGLONG filled) {
-    wmemcpy(Folder.typed, full, ends.typed[ends.depth]);
-    wmemcpy(Folder.found, found, ends.found[ends.depth]);
-    memcpy(Folder.typedEnds, ends.typed, (ends.depth + 1) * sizeof(size_t));
-    memcpy(Folder.foundEnds, ends.found, (ends.depth + 1) * sizeof(size_t));
-    Folder.depth = ends.depth;
-    Folder.filled = filled;
-    Folder.listed = 0;
+// How many levels, from the root down, the full name (its folder part ends
+// at prefix) shares exactly with the cache; 0 when not even the root, or
+// when the cache is too old.
+size_t SharedLevels(const wchar_t* full, size_t prefix) {
+    if (Folders.count == 0 || GetTickCount64() - Folders.filled >= FolderLifetimeMs) return 0;
+    const size_t cachedEnd = Folders.levels[Folders.count - 1].typedEnd;
+    const size_t limit = prefix < cachedEnd ? prefix : cachedEnd;
+    size_t same = 0;
+    while (same < limit && Folders.typed[same] == full[same]) ++same;
+    size_t k = Folders.count;
+    while (k > 0 && Folders.levels[k - 1].typedEnd > same) --k;
+    return k;
 }
 
 // "\\?\" or "\\?\UNC" and the folder's found name: the form every search goes through.
@@ -147,11 +158,11 @@ bool LongForm(wchar_t* query, const wchar_t* folder, size_t folderLength, const 
     return true;
 }
 
-void ListFolder() {
-    Folder.listed = -1;
-    if (!Folder.names) Folder.names = static_cast<wchar_t*>(malloc(ListingUnits * sizeof(wchar_t)));
+void ListFolder(CachedFolder& level) {
+    level.listed = -1;
+    if (!ListingScratch) ListingScratch = static_cast<wchar_t*>(malloc(ListingUnits * sizeof(wchar_t)));
     PathBuffer query;
-    if (!Folder.names || !query.data || !LongForm(query.data, Folder.found, Folder.foundEnds[Folder.depth], L"*", 1)) return;
+    if (!ListingScratch || !query.data || !LongForm(query.data, Folders.found, level.foundEnd, L"*", 1)) return;
     WIN32_FIND_DATAW entry;
     HANDLE find = FindFirstFileExW(query.data, FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr,
                                    FIND_FIRST_EX_LARGE_FETCH);
@@ -164,32 +175,36 @@ void ListFolder() {
             whole = false;
             break;
         }
-        wmemcpy(Folder.names + used, entry.cFileName, n);
+        wmemcpy(ListingScratch + used, entry.cFileName, n);
         used += n;
     } while (FindNextFileW(find, &entry));
     FindClose(find);
-    if (!whole) return;
-    Folder.namesUsed = used;
-    Folder.cursor = 0;
-    Folder.listed = 1;
+    if (!whole || used == 0 || Folders.listedUnits + used > ListedUnitsLimit) return;
+    level.names = static_cast<wchar_t*>(malloc(used * sizeof(wchar_t)));
+    if (!level.names) return;
+    wmemcpy(level.names, ListingScratch, used);
+    level.used = used;
+    level.cursor = 0;
+    level.listed = 1;
+    Folders.listedUnits += used;
 }
 
-// True when the cached folder holds a name spelt exactly so: its letter case
-// is then its true case. The walk hands over names as it found them, so this
-// answers nearly every lookup; any other spelling is searched for.
-bool ListedExactly(const wchar_t* name, size_t length) {
-    if (Folder.listed == 0) ListFolder();
-    if (Folder.listed != 1 || Folder.namesUsed == 0) return false;
-    size_t at = Folder.cursor;
+// True when the level's listing holds a name spelt exactly so: its letter
+// case is then its true case.
+bool ListedExactly(CachedFolder& level, const wchar_t* name, size_t length) {
+    if (level.listed == 0 && (level.lookups > 0 || level.foundInListing)) ListFolder(level);
+    ++level.lookups;
+    if (level.listed != 1) return false;
+    size_t at = level.cursor;
     do {
-        const size_t n = wcslen(Folder.names + at);
-        if (n == length && wmemcmp(Folder.names + at, name, length) == 0) {
-            Folder.cursor = at;
+        const size_t n = wcslen(level.names + at);
+        if (n == length && wmemcmp(level.names + at, name, length) == 0) {
+            level.cursor = at;
             return true;
         }
         at += n + 1;
-        if (at >= Folder.namesUsed) at = 0;
-    } while (at != Folder.cursor);
+        if (at >= level.used) at = 0;
+    } while (at != level.cursor);
     return false;
 }
 
@@ -209,49 +224,52 @@ bool CorrectCase(const wchar_t* full, wchar_t* out) {
     size_t outLength = root;
     WorkText& query = TrueNameQuery;
     bool walking = true;
-    // The folder part: everything up to the separator before the last component.
+    // The folder part: everything up to the separator before the last
+    // component. A name without one is not cached.
     size_t prefix = 0;
     for (size_t i = root; i + 1 < length; ++i)
         if (full[i] == L'\\') prefix = i + 1;
-    Boundaries ends;
-    ends.typed[0] = ends.found[0] = root;
-    bool recording = prefix != 0;
+    bool caching = prefix != 0;
     size_t pos = root;
-    const size_t cachedDepth = prefix ? CachedDepth(full, prefix) : 0;
-    const bool wholeFolder = cachedDepth && Folder.typedEnds[cachedDepth] == prefix;
-    if (cachedDepth) {
-        memcpy(ends.typed, Folder.typedEnds, (cachedDepth + 1) * sizeof(size_t));
-        memcpy(ends.found, Folder.foundEnds, (cachedDepth + 1) * sizeof(size_t));
-        ends.depth = cachedDepth;
-        outLength = Folder.foundEnds[cachedDepth];
-        wmemcpy(out, Folder.found, outLength);
+    if (caching) {
+        const size_t shared = SharedLevels(full, prefix);
+        KeepLevels(shared);
+        if (shared == 0) {
+            wmemcpy(Folders.typed, full, root);
+            wmemcpy(Folders.found, out, root);
+            Folders.levels[0].typedEnd = Folders.levels[0].foundEnd = root;
+            Folders.count = 1;
+            Folders.filled = GetTickCount64();
+        }
+        const CachedFolder& deepest = Folders.levels[Folders.count - 1];
+        outLength = deepest.foundEnd;
+        wmemcpy(out, Folders.found, outLength);
         out[outLength] = L'\0';
-        pos = Folder.typedEnds[cachedDepth];
+        pos = deepest.typedEnd;
     }
     while (pos < length) {
-        // The whole folder found: kept for the next name, with the age of
-        // the oldest part it took from the cache.
-        if (pos == prefix && walking && recording && !wholeFolder)
-            RememberFolder(full, out, ends, cachedDepth ? Folder.filled : GetTickCount64());
         size_t end = pos;
         while (end < length && full[end] != L'\\') ++end;
         const wchar_t* component = full + pos;
         size_t componentLength = end - pos;
         const wchar_t* use = component;
         size_t useLength = componentLength;
+        bool listed = false;
         WIN32_FIND_DATAW found;
-        if (wholeFolder && pos == prefix && componentLength > 0 && ListedExactly(component, componentLength)) {
-            // As typed is as found.
-        } else if (walking && componentLength > 0 && !HasWildcards(component, componentLength)) {
-            // The query goes through the long-path form: "\\?\C:\..." or "\\?\UNC\server\...".
-            if (!LongForm(query.data, out, outLength, component, componentLength)) return false;
-            HANDLE find = FindFirstFileW(query.data, &found);
-            if (find != INVALID_HANDLE_VALUE) {
-                FindClose(find);
-                use = found.cFileName;
-                useLength = wcslen(found.cFileName);
+        if (walking && componentLength > 0 && !HasWildcards(component, componentLength)) {
+            if (caching && ListedExactly(Folders.levels[Folders.count - 1], component, componentLength)) {
+                listed = true;  // as typed is as found
             } else {
-                walking = false;
+                // The query goes through the long-path form: "\\?\C:\..." or "\\?\UNC\server\...".
+                if (!LongForm(query.data, out, outLength, component, componentLength)) return false;
+                HANDLE find = FindFirstFileW(query.data, &found);
+                if (find != INVALID_HANDLE_VALUE) {
+                    FindClose(find);
+                    use = found.cFileName;
+                    useLength = wcslen(found.cFileName);
+                } else {
+                    walking = false;
+                }
             }
         } else {
             walking = false;
@@ -262,16 +280,22 @@ bool CorrectCase(const wchar_t* full, wchar_t* out) {
         outLength += useLength;
         if (separator) out[outLength++] = L'\\';
         out[outLength] = L'\0';
-        pos = separator ? end + 1 : end;
-        if (separator && walking && recording) {
-            if (ends.depth == MaxCachedDepth) {
-                recording = false;
+        const size_t next = separator ? end + 1 : end;
+        // A folder found is cached as the next level.
+        if (separator && walking && caching) {
+            if (Folders.count > MaxCachedDepth) {
+                caching = false;
             } else {
-                ++ends.depth;
-                ends.typed[ends.depth] = pos;
-                ends.found[ends.depth] = outLength;
+                const CachedFolder& parent = Folders.levels[Folders.count - 1];
+                wmemcpy(Folders.typed + parent.typedEnd, full + pos, next - pos);
+                wmemcpy(Folders.found + parent.foundEnd, out + parent.foundEnd, outLength - parent.foundEnd);
+                CachedFolder& level = Folders.levels[Folders.count++];
+                level.typedEnd = next;
+                level.foundEnd = outLength;
+                level.foundInListing = listed;
             }
         }
+        pos = next;
     }
     return true;
 }

@@ -60,10 +60,13 @@ TEST_F(TrueNameTest, ExistingComponentsTakeTheirCaseOnDisk) {
 TEST_F(TrueNameTest, NamesAskedOneAfterAnotherKeepTheCaseOnDisk) {
     ASSERT_TRUE(CreateDirectoryW((dir + L"\\Other").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((dir + L"\\Other\\Deep").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((dir + L"\\Other\\Wide").c_str(), nullptr));
+    ASSERT_TRUE(WriteBytes(dir + L"\\Other\\Wide\\b.bin", "z"));
     const struct {
         const wchar_t* typed;
         const wchar_t* expected;
-        const wchar_t* createFirst;  // made just before the question
+        const wchar_t* createFirst = nullptr;  // made just before the question
+        const wchar_t* folderFirst = nullptr;  // likewise, a folder made before that
     } rows[] = {
         {L"\\mixedcase\\data.bin", L"\\MixedCase\\Data.Bin", nullptr},
         {L"\\MixedCase\\Data.Bin", L"\\MixedCase\\Data.Bin", nullptr},
@@ -73,8 +76,18 @@ TEST_F(TrueNameTest, NamesAskedOneAfterAnotherKeepTheCaseOnDisk) {
         {L"\\other\\DEEP\\none.bin", L"\\Other\\Deep\\none.bin", nullptr},
         {L"\\MIXEDCASE\\data.bin", L"\\MixedCase\\Data.Bin", nullptr},
         {L"\\MixedCase\\Data.Bin", L"\\MixedCase\\Data.Bin", nullptr},
+        // Folders side by side: their parent's names may be listed by now,
+        // and a listing never outranks a folder typed otherwise or made later.
+        {L"\\Other\\Deep\\none.bin", L"\\Other\\Deep\\none.bin", nullptr},
+        {L"\\Other\\Wide\\b.bin", L"\\Other\\Wide\\b.bin", nullptr},
+        {L"\\Other\\wide\\B.BIN", L"\\Other\\Wide\\b.bin", nullptr},
+        {L"\\Other\\fresh\\d.bin", L"\\Other\\Fresh\\D.Bin", L"\\Other\\Fresh\\D.Bin", L"\\Other\\Fresh"},
+        {L"\\Other\\Deep\\NONE.bin", L"\\Other\\Deep\\NONE.bin", nullptr},
     };
     for (const auto& row : rows) {
+        if (row.folderFirst) {
+            ASSERT_TRUE(CreateDirectoryW((dir + row.folderFirst).c_str(), nullptr));
+        }
         if (row.createFirst) {
             ASSERT_TRUE(WriteBytes(dir + row.createFirst, "y"));
         }

@@ -41,7 +41,7 @@ struct DowRange : Range { uint16_t stamp; uint16_t days; };
 struct ExclusionRange : Range { wchar_t pattern[1]; };
 struct DescriptionRange : Range { int32_t reverse; wchar_t pattern[1]; };
 struct OwnerRange : Range { int32_t reverse; wchar_t pattern[1]; };
-void FreeRanges(Range* list);
+void FreeRanges(Range* list);  // also closes what the run's description lookups kept open
 
 int FileHandler(const wchar_t* fileSpec, uint32_t callbackFlags, void* callbackData, FileCallback callback,
                 uint32_t handlerFlags, uint32_t attributeMask, uint32_t attributeValue, Range* ranges,

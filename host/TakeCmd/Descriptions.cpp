@@ -35,17 +35,26 @@ size_t DecodeLine(const unsigned char* bytes, size_t count, wchar_t* text) {
     return units > 0 ? static_cast<size_t>(units) : 0;
 }
 
+// The reader's buffers, kept for the process. A walk loads the description
+// file of every folder, and under Wine blocks this large come from the
+// system on every allocation and go back on every free, each page touched
+// faulted in afresh. Lookups run on the command's thread, and one reader is
+// open at a time.
+unsigned char ReaderChunk[ChunkBytes];
+unsigned char ReaderBytes[LineBytes];
+wchar_t ReaderText[LineBytes];
+
 // Reads a description file a line at a time: UTF-16LE after its byte-order
 // mark, otherwise line by line as UTF-8 or ANSI. Memory stays bounded
 // whatever the file's size.
 struct LineReader {
     HANDLE file = INVALID_HANDLE_VALUE;
-    unsigned char* chunk = nullptr;
+    unsigned char* const chunk = ReaderChunk;
     size_t have = 0, at = 0;
     bool started = false, wide = false, end = false, failed = false;
-    unsigned char* bytes = nullptr;  // the current line's bytes, at most LineBytes
+    unsigned char* const bytes = ReaderBytes;  // the current line's bytes, at most LineBytes
     size_t byteCount = 0;
-    wchar_t* text = nullptr;  // the current line's text
+    wchar_t* const text = ReaderText;  // the current line's text
     size_t length = 0;
 
     LineReader() = default;
@@ -53,19 +62,10 @@ struct LineReader {
     LineReader& operator=(const LineReader&) = delete;
     ~LineReader() {
         if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-        free(chunk);
-        free(bytes);
-        free(text);
     }
 
-    // False when the file cannot be opened or the memory cannot be had
-    // (then NoMemory says which).
-    bool NoMemory() const { return !chunk || !bytes || !text; }
+    // False when the file cannot be opened.
     bool Open(const wchar_t* path) {
-        chunk = static_cast<unsigned char*>(malloc(ChunkBytes));
-        bytes = static_cast<unsigned char*>(malloc(LineBytes));
-        text = static_cast<wchar_t*>(malloc(LineBytes * sizeof(wchar_t)));
-        if (NoMemory()) return false;
         file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         return file != INVALID_HANDLE_VALUE;
@@ -304,7 +304,7 @@ wchar_t ReadThroughText[DescriptionUnits];
 // to that line; false when the file cannot be read.
 bool ReadThrough(const wchar_t* file, const wchar_t* name, const wchar_t** text, size_t* length) {
     LineReader reader;
-    if (!reader.Open(file)) return !reader.NoMemory();  // gone since it was seen: no description
+    if (!reader.Open(file)) return true;  // gone since it was seen: no description
     size_t nameLength = wcslen(name);
     bool found = false;
     while (!found && reader.Next())

@@ -195,14 +195,23 @@ bool AppendComma(Text& out, const wchar_t* s, size_t n) {
     return true;
 }
 
+// AppendDescription's working texts. A description filter asks once per file,
+// and two 64 KiB blocks from the heap per call are, under Wine, given back to
+// the system and faulted in afresh every time. Expansion runs on the command's
+// thread only, and this step expands nothing further, so one pair serves.
+struct DescriptionTexts {
+    wchar_t data[EnvCapacity];
+};
+DescriptionTexts DescriptionName, DescriptionFull;
+
 // The description of a file from descript.ion in its directory. The name may
 // be quoted (it must be when it holds blanks or brackets).
 bool AppendDescription(Text& out, const wchar_t* s, size_t n) {
     TrimArgument(s, n);
     if (n >= 2 && s[0] == L'"' && s[n - 1] == L'"') ++s, n -= 2;
     if (n == 0 || n >= EnvCapacity) return true;
-    HeapText name(EnvCapacity), full(EnvCapacity);
-    if (!name.data || !full.data) return false;
+    DescriptionTexts& name = DescriptionName;
+    DescriptionTexts& full = DescriptionFull;
     memcpy(name.data, s, n * sizeof(wchar_t));
     name.data[n] = L'\0';
     wchar_t* filePart = nullptr;

@@ -195,8 +195,10 @@ ChildResult RunProgram(const std::wstring& exe, const std::wstring& args, const 
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
     ChildHandle inRead, inWrite, outRead, outWrite, errRead, errWrite;
     if (!CreatePipe(&inRead.h, &inWrite.h, &sa, 0) || !CreatePipe(&outRead.h, &outWrite.h, &sa, 0) ||
-        !CreatePipe(&errRead.h, &errWrite.h, &sa, 0))
+        !CreatePipe(&errRead.h, &errWrite.h, &sa, 0)) {
+        r.err = "test harness: no pipes, error " + std::to_string(GetLastError());
         return r;
+    }
     // Our own ends stay in this process.
     SetHandleInformation(inWrite.h, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(outRead.h, HANDLE_FLAG_INHERIT, 0);
@@ -212,9 +214,18 @@ ChildResult RunProgram(const std::wstring& exe, const std::wstring& args, const 
     if (!args.empty()) commandLine += L" " + args;
     std::wstring environment = EnvironmentBlock(env);
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                        environment.data(), nullptr, &si, &pi))
+    // A start that fails is the harness's trouble, not the child's: once
+    // more after a pause, and the reason in err when it fails again.
+    bool started = false;
+    for (int attempt = 0; attempt < 2 && !started; ++attempt) {
+        if (attempt) Sleep(200);
+        started = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                                 environment.data(), nullptr, &si, &pi);
+    }
+    if (!started) {
+        r.err = "test harness: could not start the child, error " + std::to_string(GetLastError());
         return r;
+    }
     ChildHandle process, thread;
     process.h = pi.hProcess;
     thread.h = pi.hThread;
@@ -242,7 +253,9 @@ ChildResult RunProgram(const std::wstring& exe, const std::wstring& args, const 
     errReader.join();
     feeder.join();
     DWORD code = 0xFFFFFFFF;
-    if (!hung && GetExitCodeProcess(process.h, &code)) r.exitCode = code;
+    if (hung) r.err += "\ntest harness: the child was ended after a minute";
+    else if (GetExitCodeProcess(process.h, &code)) r.exitCode = code;
+    else r.err += "\ntest harness: no exit code, error " + std::to_string(GetLastError());
     return r;
 }
 

@@ -85,12 +85,15 @@ void Report(const InputSource* source, const wchar_t* format, const wchar_t* tex
     if (source->OpenFlags & OPEN_REPORT) ReportError(format, text);
 }
 
-// The indented line that explains LastError under a message.
-void ReportErrorLine(const InputSource* source) {
-    if (!(source->OpenFlags & OPEN_REPORT)) return;
+// The indented line that explains an error under a message.
+void WriteErrorLine(uint32_t error) {
     wchar_t text[TextUnits];
-    FormatErrorText(static_cast<int>(source->LastError), text);
+    FormatErrorText(static_cast<int>(error), text);
     Qprintf(GetStdHandle(STD_ERROR_HANDLE), L"   %s\r\n", text);
+}
+
+void ReportErrorLine(const InputSource* source) {
+    if (source->OpenFlags & OPEN_REPORT) WriteErrorLine(source->LastError);
 }
 
 void ReportWithErrorText(const InputSource* source, const wchar_t* format) {
@@ -392,7 +395,8 @@ int MapInput(InputSource* source, HANDLE console, bool readSmall = false) {
         },
         source, &faulted);
     if (faulted) {
-        if (source->OpenFlags & OPEN_REPORT) ReportReadFault(L"Error reading \"%s\" :\r\n", source->Name, source->LastError);
+        Report(source, L"Error reading \"%s\" :\r\n", source->Name);
+        ReportErrorLine(source);
         return FailOpen(source);
     }
     return 0;
@@ -672,10 +676,8 @@ int MakeDevicePath(wchar_t* name) {
 }
 
 void ReportReadFault(const wchar_t* format, const wchar_t* name, uint32_t error) {
-    wchar_t text[TextUnits];
-    FormatErrorText(static_cast<int>(error), text);
     ReportError(format, name);
-    Qprintf(GetStdHandle(STD_ERROR_HANDLE), L"   %s\r\n", text);
+    WriteErrorLine(error);
 }
 
 int FormatErrorText(int code, wchar_t* text) {

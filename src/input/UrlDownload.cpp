@@ -211,6 +211,9 @@ void SetTimeouts(HINTERNET handle, DWORD ms) {
     for (DWORD option : Options) InternetSetOptionW(handle, option, &ms, sizeof ms);
 }
 
+// A status that ends the download: the result is the status negated.
+DWORD StatusResult(DWORD status) { return static_cast<DWORD>(-static_cast<int>(status)); }
+
 bool IsRedirect(DWORD status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -252,10 +255,10 @@ DWORD SendRequest(Transfer* t, HINTERNET root, OwnedInternet* connection) {
 DWORD RedirectTarget(Transfer* t, HINTERNET request, DWORD status) {
     wchar_t* location = t->Next;
     QueryText(request, HTTP_QUERY_LOCATION, location, UrlUnits);
-    if (!location[0]) return static_cast<DWORD>(-static_cast<int>(status));
+    if (!location[0]) return StatusResult(status);
     wchar_t combined[UrlUnits];
     DWORD length = UrlUnits;
-    if (!InternetCombineUrlW(t->Url, location, combined, &length, 0)) return static_cast<DWORD>(-static_cast<int>(status));
+    if (!InternetCombineUrlW(t->Url, location, combined, &length, 0)) return StatusResult(status);
     wcscpy(location, combined);
     // Only web addresses are followed; any other target leaves the status
     // as the answer.
@@ -265,7 +268,7 @@ DWORD RedirectTarget(Transfer* t, HINTERNET request, DWORD status) {
         return 0;
     }
     if (StartsWithNoCase(location, L"https://")) return 0;
-    return static_cast<DWORD>(-static_cast<int>(status));
+    return StatusResult(status);
 }
 
 DWORD FetchHttp(Transfer* t, HINTERNET root) {
@@ -289,7 +292,7 @@ DWORD FetchHttp(Transfer* t, HINTERNET root) {
         // A reply without a status that can be read is no reply.
         if (status < 200 || MadeUpStatusLine(request)) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
         // 3xx here is a redirect that is not followed: the resource was not fetched.
-        if (status >= 300) return static_cast<DWORD>(-static_cast<int>(status));
+        if (status >= 300) return StatusResult(status);
         const long long announced = AnnouncedLength(request);
         const bool checkChunks = KeepsConnection(request);
         unsigned long long received = 0;

@@ -253,6 +253,9 @@ def main(argv):
         check(f"Bytora {VERSION} for 64-bit Windows\r\n".encode() in readme and b"\n" not in readme.replace(b"\r\n", b"")
               and b"@" + b"OPTIONS@" not in readme and b"/[S" in readme,
               "README.txt names the version, has Windows line ends and the option tables")
+        answers = [b"126 ", b"87 ", b"byte-order mark", b"/N:B", b"/![S0,0]", b"Windows 7", b"LICENSE.txt",
+                   b"THIRD-PARTY-NOTICES.txt"]
+        check(all(a in readme for a in answers), "README.txt speaks of " + ", ".join(a.decode() for a in answers))
         with open(os.path.join(source_dir, "LICENSE"), encoding="utf-8") as f:
             licence = f.read().replace("\n", "\r\n").encode()
         check("LICENSE.txt" in names and z.read("LICENSE.txt") == licence and

@@ -20,13 +20,17 @@ struct OpenList {
     }
 };
 
-// The line and its resolved name: two path buffers, on the heap.
+// The line, its resolved name and a line read ahead: three path buffers,
+// on the heap.
 struct ListBuffers {
     wchar_t* Line = nullptr;
     wchar_t* Name = nullptr;
+    wchar_t* Ahead = nullptr;
     ListBuffers() {
-        Line = static_cast<wchar_t*>(std::malloc(2 * PathCapacity * sizeof(wchar_t)));
-        if (Line) Name = Line + PathCapacity;
+        Line = static_cast<wchar_t*>(std::malloc(3 * PathCapacity * sizeof(wchar_t)));
+        if (!Line) return;
+        Name = Line + PathCapacity;
+        Ahead = Name + PathCapacity;
     }
     ListBuffers(const ListBuffers&) = delete;
     ListBuffers& operator=(const ListBuffers&) = delete;
@@ -38,6 +42,56 @@ void RemoveQuotes(wchar_t* text) {
     for (const wchar_t* in = text; *in; ++in)
         if (*in != L'"') *out++ = *in;
     *out = 0;
+}
+
+struct LineRead {
+    InputSource* source;
+    wchar_t* line;
+};
+
+int ReadLine(void* context) {
+    const LineRead* r = static_cast<const LineRead*>(context);
+    return ReadTextLine(r->source, r->line);
+}
+
+// The lines after the one being processed, offered to the read-ahead as far
+// as it has room (a few at a time). The list's own reading is unchanged:
+// every line is still read, resolved and looked up in its turn, and a name
+// offered here that resolves to another is simply not taken.
+constexpr int PeekLines = 64;
+
+struct ListPeek {
+    ReadAhead Reader;
+    uint64_t Position = 0;  // the first byte not looked at yet
+    bool Ended = false;     // the end of the list, or a page that cannot be read
+};
+
+void PeekAhead(InputSource* source, wchar_t* line, ListPeek* peek) {
+    if (peek->Ended || !peek->Reader.Shared) return;
+    const uint64_t resume = source->Position;
+    const uint32_t error = source->LastError;
+    if (peek->Position < resume) peek->Position = resume;
+    source->Position = peek->Position;
+    LineRead read{source, line};
+    for (int lines = 0; lines < PeekLines; ++lines) {
+        const uint64_t start = source->Position;
+        bool faulted = false;
+        if (start >= source->Size || GuardedRead(source, ReadLine, &read, &faulted) != 0) {
+            peek->Ended = true;
+            break;
+        }
+        TrimWhiteSpace(line);
+        if (line[0] == L':') continue;
+        RemoveQuotes(line);
+        if (!line[0] || LongPathPrefix(line) < 0) continue;
+        if (peek->Reader.Offer(line, ReadAheadSizeUnknown) < 0) {
+            source->Position = start;  // again when there is room
+            break;
+        }
+    }
+    peek->Position = source->Position;
+    source->Position = resume;
+    source->LastError = error;
 }
 
 }  // namespace
@@ -65,18 +119,13 @@ int ReadListFile(const wchar_t* listName, uint32_t callbackFlags, void* callback
     wchar_t* line = buffers.Line;
     wchar_t* name = buffers.Name;
     int result = 0;
-    struct LineRead {
-        InputSource* source;
-        wchar_t* line;
-    } read{source, line};
-    auto readLine = [](void* context) {
-        const LineRead* r = static_cast<const LineRead*>(context);
-        return ReadTextLine(r->source, r->line);
-    };
+    LineRead read{source, line};
+    ListPeek peek;
+    bool passedOn = false;
     bool faulted = false;
     // A list cut short while it is read ends there, reported like a list
     // that cannot be opened.
-    while (source->Position < source->Size && GuardedRead(source, readLine, &read, &faulted) == 0) {
+    while (source->Position < source->Size && GuardedRead(source, ReadLine, &read, &faulted) == 0) {
         TrimWhiteSpace(line);
         if (line[0] == L':') continue;  // a label or comment line
         RemoveQuotes(line);
@@ -94,10 +143,16 @@ int ReadListFile(const wchar_t* listName, uint32_t callbackFlags, void* callback
             result = 2;
             continue;
         }
+        // The dump clears a break when it starts an input: one seen here
+        // came after a name of this list was passed on.
+        if (passedOn && BreakRequested) return -3;
+        PeekAhead(source, buffers.Ahead, &peek);
+        passedOn = true;
         int outcome = CallFileCallback(callback, name, callbackFlags, callbackData, exceptionResult, nullptr);
         if (outcome == -3) return -3;
         if (outcome != 0) result = outcome;
     }
+    if (passedOn && BreakRequested) return -3;
     if (faulted) {
         ReportReadFault(L"Error reading list file \"%s\" :\r\n", listName, source->LastError);
         return 2;

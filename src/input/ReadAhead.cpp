@@ -297,8 +297,10 @@ int ReadAhead::Offer(const wchar_t* name, uint64_t size) {
     Slot* slot;
     {
         Locked hold(pool);
+        // Every slot from Head to Tail is in use: the one at Tail is free
+        // only while fewer than SlotCount are.
         slot = SlotAt(pool, pool->Tail);
-        if (pool->Tail - pool->Head >= SlotCount || slot->State != Free) return -1;
+        if (slot->State != Free) return -1;
     }
     // A free slot is nobody's until it is queued.
     slot->Name = static_cast<wchar_t*>(malloc((wcslen(name) + 1) * sizeof(wchar_t)));

@@ -88,6 +88,9 @@ TEST(ResolveUrl, AuthoritiesEmptyPathsAndLimits) {
         // Without a base, the address itself without its dot segments.
         {nullptr, L"ftp://u:p@a/./b/../c/.", 64, L"ftp://u:p@a/c/"},
         {nullptr, L"g", 64, L"(invalid)"},
+        // A path without a leading "/" loses its leading dot segments whole.
+        {nullptr, L"g:../x", 64, L"g:x"},
+        {nullptr, L"g:./..", 64, L"g:"},
         {L"http://a/b", L"1x:y", 64, L"http://a/1x:y"},
         // The target and its terminator fill the space exactly, or need one more.
         {L"http://a/b/c", L"dd", 14, L"http://a/b/dd"},

@@ -73,8 +73,8 @@ constexpr uint32_t DownloadSilenceLimit = 30000;
 int FetchUrl(const wchar_t* url, wchar_t* tempFileName, HANDLE* file, uint32_t silenceMs);
 
 // ---- Addresses -------------------------------------------------------------
-// The longest address fetched, typed or a redirect's target: the most the
-// command takes as one argument.
+// The longest address fetched, typed or a redirect's target: what the
+// command's argument buffer holds (8,191 characters and the terminator).
 constexpr uint32_t MaxUrlLength = 8191;
 // The address reference leads to from base (RFC 3986 section 5.2; "http:g"
 // from an "http:" base is relative) into target, of units units. A null base

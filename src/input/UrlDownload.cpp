@@ -43,8 +43,10 @@ struct Transfer {
     bool Http = true;
     wchar_t Url[UrlUnits] = {};  // the address, then each redirect's target
     wchar_t Next[UrlUnits] = {};
-    wchar_t Location[UrlUnits] = {};  // a redirect's target as the server wrote it
-    wchar_t Names[UrlUnits] = {};     // host, user and password of the request, one after another
+    // The worker's alone: a redirect's target as the server wrote it; the
+    // host, user and password of the request, one after another.
+    wchar_t Location[UrlUnits] = {};
+    wchar_t Names[UrlUnits] = {};
     // Worker to caller: a piece is in Buffer, or Done. Caller to worker:
     // the piece is taken, or the caller has given up (Abandoned).
     HANDLE Ready = nullptr;
@@ -264,9 +266,10 @@ DWORD SendRequest(Transfer* t, HINTERNET root, OwnedInternet* connection) {
     return 0;
 }
 
-// Wine's internet library keeps the first 4,095 bytes of a header line and
-// drops the rest without a word, so a target that long may have been cut:
-// following it would fetch some other address.
+// Wine's internet library keeps the first 4,095 bytes of a header line of
+// the reply and drops the rest without a word, so a target that fills the
+// line after "Location: " may have been cut: following it would fetch some
+// other address.
 constexpr size_t CutLocation = 4095 - (sizeof "Location: " - 1);
 bool HeaderLinesCut() {
     static const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
@@ -428,12 +431,14 @@ Transfer* StartTransfer(const wchar_t* url, bool http, DWORD silenceMs, DWORD* e
     t->Http = http;
     t->SilenceMs = silenceMs;
     // What is requested: the address without its fragment and dot segments.
-    const DWORD invalid = RequestUrl(nullptr, url, t->Url, UrlUnits);
+    if (DWORD invalid = RequestUrl(nullptr, url, t->Url, UrlUnits)) {
+        SetLastError(invalid);
+        return fail();
+    }
     t->Buffer = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, Piece));
     t->Ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     t->Taken = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (invalid) SetLastError(invalid);
-    if (invalid || !t->Buffer || !t->Ready || !t->Taken ||
+    if (!t->Buffer || !t->Ready || !t->Taken ||
         !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<const wchar_t*>(&Fetch),
                             &t->Module))
         return fail();

@@ -63,9 +63,10 @@ struct Transfer {
     std::atomic<DWORD> Activity{0};      // tick count of the server's last sign of life (worker and caller)
     std::atomic<bool> Flowing{false};    // worker to caller: in a read of a whole piece, the library watches for silence
     // Worker to the status callback: the body's request is being closed;
-    // callback to worker: and that closed its connection.
+    // callback to worker: that closed its connection, and the reply read then.
     std::atomic<bool> ClosingBody{false};
     std::atomic<bool> ConnectionCutOff{false};
+    std::atomic<int> FtpReply{-1};  // callback to worker: the FTP server's reply to the file, -1 until it came
     // The request being made, put here by the worker: whoever takes it out
     // of this slot (with an Interlocked exchange) closes it, so it is
     // closed exactly once. Giving up closes it on a closer thread, which is
@@ -105,13 +106,20 @@ struct RequestInSlot {
     ~RequestInSlot() { CloseRequest(t); }
 };
 
+int LastFtpReply();
+
 // The library ends a body whose last chunk was never sent as if it were
 // whole. What it does differently is keep the connection: a whole body's
 // connection goes back to be used again, a cut one's is closed when the
-// request is closed.
+// request is closed. An FTP file's closing reads the server's reply on
+// whichever thread lets go of the file last, and the library keeps the
+// last reply for that thread alone: it is taken here, on that thread.
 void CALLBACK Watch(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD) {
     Transfer* t = reinterpret_cast<Transfer*>(context);
-    if (t && status == INTERNET_STATUS_CLOSING_CONNECTION && t->ClosingBody) t->ConnectionCutOff = true;
+    if (!t || !t->ClosingBody) return;
+    if (status == INTERNET_STATUS_CLOSING_CONNECTION) t->ConnectionCutOff = true;
+    int none = -1;
+    if (status == INTERNET_STATUS_RESPONSE_RECEIVED && !t->Http) t->FtpReply.compare_exchange_strong(none, LastFtpReply());
 }
 
 // The worker's side of the exchange: false when the caller has given up.
@@ -380,10 +388,16 @@ DWORD FetchFtp(Transfer* t, HINTERNET root) {
     if (error) return error;
     // The data connection ends the same way whether the file was sent whole
     // or the server gave up on it; only its reply afterwards ("226" or
-    // "426") tells, and closing the file is what reads that reply.
+    // "426") tells, and closing the file is what reads that reply. A wait
+    // for data that the library began on a thread of its own may still
+    // hold the file; it is then closed there, as soon as that wait ends.
+    t->ClosingBody = true;
     CloseRequest(t);
-    if (LastFtpReply() >= 400) return ERROR_INTERNET_CONNECTION_ABORTED;
-    return 0;
+    for (const DWORD start = GetTickCount(); t->FtpReply < 0; Sleep(10)) {
+        if (GivenUp(t)) return ERROR_CANCELLED;
+        if (GetTickCount() - start >= t->SilenceMs) return ERROR_INTERNET_TIMEOUT;
+    }
+    return t->FtpReply >= 400 ? ERROR_INTERNET_CONNECTION_ABORTED : 0;
 }
 
 DWORD WINAPI Fetch(void* context) {

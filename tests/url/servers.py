@@ -359,7 +359,8 @@ def ftp_server():
 
 class PausedFile:
     """A file sent in pieces with a pause before each: (seconds, bytes)
-    pairs, the bytes from the pattern."""
+    pairs, the bytes from the pattern; bytes None: the server gives up
+    (426)."""
 
     def __init__(self, f, plan):
         self.f, self.plan, self.sent = f, list(plan), 0
@@ -370,6 +371,8 @@ class PausedFile:
             return b""
         pause, size = self.plan.pop(0)
         time.sleep(pause)
+        if size is None:
+            raise OSError(errno.EIO, "disk gone")
         data = pattern(self.sent + size)[self.sent:]
         self.sent += size
         return data
@@ -383,10 +386,12 @@ class PausedFile:
 
 
 # The FTP files that pause (FTP_PAUSED): 1000 bytes, then 1000 more after
-# each of 10 ms, 100 ms, 300 ms and 1 s; and a first byte 0.5 s late.
+# each of 10 ms, 100 ms, 300 ms and 1 s; a first byte 0.5 s late; and the
+# same, after which the server gives up on the file.
 PAUSES = {
     "steps.bin": [(0, 1000), (0.01, 1000), (0.1, 1000), (0.3, 1000), (1.0, 1000)],
     "late.bin": [(0.5, 1000), (0, 4000)],
+    "late-aborted.bin": [(0.5, 1000), (0, None)],
 }
 
 
@@ -404,7 +409,7 @@ def paused_ftp_server():
     os.makedirs(root, exist_ok=True)
     for name, plan in PAUSES.items():
         with open(os.path.join(root, name), "wb") as f:
-            f.write(pattern(sum(size for _, size in plan)))
+            f.write(pattern(sum(size or 0 for _, size in plan)))
     authorizer = DummyAuthorizer()
     authorizer.add_anonymous(root, perm="elr")
     handler = type("PausingHandler", (FTPHandler,), {"authorizer": authorizer, "permit_foreign_addresses": False,

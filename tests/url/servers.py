@@ -357,14 +357,14 @@ def ftp_server():
     return server
 
 
-class PausedFile:
+class PausedFile(BreakingFile):
     """A file sent in pieces with a pause before each: (seconds, bytes)
     pairs, the bytes from the pattern; bytes None: the server gives up
     (426)."""
 
     def __init__(self, f, plan):
-        self.f, self.plan, self.sent = f, list(plan), 0
-        self.name, self.closed = f.name, False
+        super().__init__(f)
+        self.plan, self.sent = list(plan), 0
 
     def read(self, n=-1):
         if not self.plan:
@@ -376,13 +376,6 @@ class PausedFile:
         data = pattern(self.sent + size)[self.sent:]
         self.sent += size
         return data
-
-    def close(self):
-        self.closed = True
-        self.f.close()
-
-    def __getattr__(self, name):
-        return getattr(self.f, name)
 
 
 # The FTP files that pause (FTP_PAUSED): 1000 bytes, then 1000 more after

@@ -72,10 +72,33 @@ struct Transfer {
     // closed exactly once. Giving up closes it on a closer thread, which is
     // how the library cancels a blocked call where it can.
     HINTERNET volatile Request = nullptr;
+    Transfer* NextLive = nullptr;  // under LiveLock
 };
+
+// The transfers not yet freed, for the status callback: the library may
+// still report on a handle after the transfer it belongs to is gone (an
+// FTP file that it closes on a thread of its own). Linked through
+// NextLive; the callback reads the list, and whoever frees a transfer
+// takes it out first.
+SRWLOCK LiveLock = SRWLOCK_INIT;
+Transfer* LiveList = nullptr;
+
+void AddLive(Transfer* t) {
+    AcquireSRWLockExclusive(&LiveLock);
+    t->NextLive = LiveList;
+    LiveList = t;
+    ReleaseSRWLockExclusive(&LiveLock);
+}
 
 void Release(Transfer* t) {
     if (InterlockedDecrement(&t->Refs) != 0) return;
+    AcquireSRWLockExclusive(&LiveLock);
+    for (Transfer** p = &LiveList; *p; p = &(*p)->NextLive)
+        if (*p == t) {
+            *p = t->NextLive;
+            break;
+        }
+    ReleaseSRWLockExclusive(&LiveLock);
     if (t->Ready) CloseHandle(t->Ready);
     if (t->Taken) CloseHandle(t->Taken);
     LocalFree(t->Buffer);
@@ -115,11 +138,17 @@ int LastFtpReply();
 // whichever thread lets go of the file last, and the library keeps the
 // last reply for that thread alone: it is taken here, on that thread.
 void CALLBACK Watch(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD) {
-    Transfer* t = reinterpret_cast<Transfer*>(context);
-    if (!t || !t->ClosingBody) return;
-    if (status == INTERNET_STATUS_CLOSING_CONNECTION) t->ConnectionCutOff = true;
-    int none = -1;
-    if (status == INTERNET_STATUS_RESPONSE_RECEIVED && !t->Http) t->FtpReply.compare_exchange_strong(none, LastFtpReply());
+    if (status != INTERNET_STATUS_CLOSING_CONNECTION && status != INTERNET_STATUS_RESPONSE_RECEIVED) return;
+    AcquireSRWLockShared(&LiveLock);
+    Transfer* t = LiveList;
+    while (t && t != reinterpret_cast<Transfer*>(context)) t = t->NextLive;
+    if (t && t->ClosingBody) {
+        if (status == INTERNET_STATUS_CLOSING_CONNECTION) t->ConnectionCutOff = true;
+        int none = -1;
+        if (status == INTERNET_STATUS_RESPONSE_RECEIVED && !t->Http)
+            t->FtpReply.compare_exchange_strong(none, LastFtpReply());
+    }
+    ReleaseSRWLockShared(&LiveLock);
 }
 
 // The worker's side of the exchange: false when the caller has given up.
@@ -489,6 +518,7 @@ Transfer* StartTransfer(const wchar_t* url, bool http, DWORD silenceMs, DWORD* e
                             &t->Module))
         return fail();
     Touch(t);
+    AddLive(t);
     HANDLE thread = CreateThread(nullptr, 0, Fetch, t, 0, nullptr);
     if (!thread) return fail();
     CloseHandle(thread);

@@ -536,4 +536,95 @@ TEST(FetchUrl, AddressesOf8191CharactersAreFetched) {
     EXPECT_EQ(Downloads(), before);
 }
 
+// Milliseconds since start.
+long long MsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The body is exactly the announced length: bytes that come after it are
+// neither dumped nor waited for, whether the server closes or keeps the
+// connection.
+TEST(UrlDump, TheBodyIsExactlyTheAnnouncedLength) {
+    const struct {
+        const wchar_t* path;
+        std::string body;  // empty: the resource is empty
+    } cases[] = {
+        {L"/over/5/close", "HELLO"},
+        {L"/over/5/open", "HELLO"},
+        {L"/over/0/close", ""},
+        {L"/over/0/open", ""},
+    };
+    const int before = Downloads();
+    for (const auto& c : cases) {
+        const std::wstring url = Url(L"http", "EDGES", c.path);
+        const auto started = std::chrono::steady_clock::now();
+        ChildResult r = RunBytora(url);
+        // Well short of the 30 s silence limit.
+        EXPECT_LT(MsSince(started), 10000) << Narrow(url);
+        EXPECT_EQ(r.exitCode, 0u) << Narrow(url);
+        EXPECT_EQ(r.err, "") << Narrow(url);
+        const std::string dump =
+            c.body.empty() ? "\r\nFile " + Quoted(url) + " is empty.\r\n" : DumpOfFile(c.body, L"");
+        EXPECT_EQ(r.out, Prelude + dump) << Narrow(url);
+    }
+    EXPECT_EQ(Downloads(), before);
+}
+
+// An FTP server that pauses between pieces of a file, or before its first
+// byte, is waited for: only silence as long as the limit ends a download.
+// Its reply after the file still decides, although the library then reads
+// it on a thread of its own.
+TEST(UrlDump, FtpDataThatPausesIsWaitedFor) {
+    const struct {
+        const wchar_t* path;
+        long long pausesMs;  // what the server waits in all
+        bool whole;          // or given up by the server after 1000 bytes
+    } cases[] = {
+        {L"/steps.bin", 10 + 100 + 300 + 1000, true},
+        {L"/late.bin", 500, true},
+        {L"/late-aborted.bin", 500, false},
+    };
+    const std::string dump = DumpOfFile(Pattern(5000), L"");
+    const int before = Downloads();
+    for (const auto& c : cases) {
+        const std::wstring url = Url(L"ftp", "FTP_PAUSED", c.path);
+        const auto started = std::chrono::steady_clock::now();
+        ChildResult r = RunBytora(url);
+        const long long ms = MsSince(started);
+        EXPECT_GE(ms, c.pausesMs) << Narrow(url);
+        EXPECT_LT(ms, c.pausesMs + 10000) << Narrow(url);
+        if (c.whole) {
+            EXPECT_EQ(r.exitCode, 0u) << Narrow(url);
+            EXPECT_EQ(r.err, "") << Narrow(url);
+            EXPECT_EQ(r.out, Prelude + dump) << Narrow(url);
+        } else {
+            EXPECT_EQ(r.exitCode, 2u) << Narrow(url);
+            EXPECT_EQ(r.err, Prefix + "Error fetching \"" + Narrow(url) + "\" :\r\n   " +
+                                 LibraryText(ERROR_INTERNET_CONNECTION_ABORTED) + "\r\n");
+            EXPECT_EQ(r.out, Prelude) << Narrow(url);
+        }
+    }
+    EXPECT_EQ(Downloads(), before);
+}
+
+// A body that comes in a burst (read in whole pieces from then on) and then
+// trickles on for longer than the silence limit, each pause shorter than
+// it, is not cut off: the wait for a whole piece is watched by the
+// library's own time-out, which sees every byte.
+TEST(FetchUrl, ABurstThenATrickleIsNotCutOff) {
+    const DWORD limit = 1500;
+    const std::wstring url = Url(L"http", "EDGES", L"/burst-trickle");
+    const int before = Downloads();
+    wchar_t name[32768];
+    HANDLE file = nullptr;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(FetchUrl(url.c_str(), name, &file, limit), 0);
+    // Eight pauses of 0.3 s.
+    EXPECT_GE(MsSince(started), 2400);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(ReadBytes(name), Pattern(65536 + 8 * 1024));
+    CloseHandle(file);
+    EXPECT_EQ(Downloads(), before);
+}
+
 }  // namespace

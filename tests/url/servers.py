@@ -33,7 +33,8 @@ import urllib.parse
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import FTPHandler
-from pyftpdlib.servers import FTPServer
+from pyftpdlib.ioloop import IOLoop
+from pyftpdlib.servers import FTPServer, ThreadedFTPServer
 
 WORK = sys.argv[1]
 LIFETIME = 600
@@ -243,6 +244,41 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.flush()
 
 
+class BodyEdges(Handler):
+    """Bodies at their edges, on a server of their own (EDGES):
+    /over/N/close and /over/N/open announce N bytes, send "HELLO WORLD!"
+    and close or keep the connection; /burst-trickle sends 64 KiB at once,
+    then 1 KiB every 0.3 s eight times (longer in all than the tests'
+    shortened silence limit)."""
+
+    def do_GET(self):
+        parts = self.path.split("/")
+        try:
+            if len(parts) == 4 and parts[1] == "over":
+                self.send_response(200)
+                self.send_header("Content-Length", parts[2])
+                self.end_headers()
+                self.wfile.write(b"HELLO WORLD!")
+                if parts[3] == "open":
+                    self.wait_for_client()
+                else:
+                    self.hang_up()
+            elif self.path == "/burst-trickle":
+                body = pattern(65536 + 8 * 1024)
+                self.send_response(200)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body[:65536])
+                for start in range(65536, len(body), 1024):
+                    self.wfile.flush()
+                    time.sleep(0.3)
+                    self.wfile.write(body[start:start + 1024])
+            else:
+                super().do_GET()
+        except (ConnectionError, OSError):
+            self.close_connection = True
+
+
 # Redirects: path -> (status, Location); "plain:" means the plain HTTP
 # server's address of the path after it.
 REDIRECTS = {
@@ -377,7 +413,64 @@ def ftp_server():
     handler = type("Handler", (FTPHandler,), {"authorizer": authorizer, "permit_foreign_addresses": False,
                                               "abstracted_fs": FileSystem, "use_sendfile": False})
     handler.collect_incoming_data = long_commands
-    server = FTPServer(("127.0.0.1", 0), handler)
+    # A loop of its own: by default every server shares one, and two
+    # threads running it at once lose connections.
+    server = FTPServer(("127.0.0.1", 0), handler, ioloop=IOLoop())
+    threading.Thread(target=server.serve_forever, kwargs={"timeout": 0.2, "blocking": True}, daemon=True).start()
+    return server
+
+
+class PausedFile(BreakingFile):
+    """A file sent in pieces with a pause before each: (seconds, bytes)
+    pairs, the bytes from the pattern; bytes None: the server gives up
+    (426)."""
+
+    def __init__(self, f, plan):
+        super().__init__(f)
+        self.plan, self.sent = list(plan), 0
+
+    def read(self, n=-1):
+        if not self.plan:
+            return b""
+        pause, size = self.plan.pop(0)
+        time.sleep(pause)
+        if size is None:
+            raise OSError(errno.EIO, "disk gone")
+        data = pattern(self.sent + size)[self.sent:]
+        self.sent += size
+        return data
+
+
+# The FTP files that pause (FTP_PAUSED): 1000 bytes, then 1000 more after
+# each of 10 ms, 100 ms, 300 ms and 1 s; a first byte 0.5 s late; and the
+# same, after which the server gives up on the file.
+PAUSES = {
+    "steps.bin": [(0, 1000), (0.01, 1000), (0.1, 1000), (0.3, 1000), (1.0, 1000)],
+    "late.bin": [(0.5, 1000), (0, 4000)],
+    "late-aborted.bin": [(0.5, 1000), (0, None)],
+}
+
+
+class PausingFileSystem(AbstractedFS):
+    def open(self, filename, mode):
+        f = super().open(filename, mode)
+        plan = PAUSES.get(os.path.basename(filename))
+        return PausedFile(f, plan) if plan else f
+
+
+def paused_ftp_server():
+    """Anonymous FTP over WORK_DIR/ftp-paused, a thread for each client, so
+    that one file's pauses hold up no other client."""
+    root = os.path.join(WORK, "ftp-paused")
+    os.makedirs(root, exist_ok=True)
+    for name, plan in PAUSES.items():
+        with open(os.path.join(root, name), "wb") as f:
+            f.write(pattern(sum(size or 0 for _, size in plan)))
+    authorizer = DummyAuthorizer()
+    authorizer.add_anonymous(root, perm="elr")
+    handler = type("PausingHandler", (FTPHandler,), {"authorizer": authorizer, "permit_foreign_addresses": False,
+                                                     "abstracted_fs": PausingFileSystem, "use_sendfile": False})
+    server = ThreadedFTPServer(("127.0.0.1", 0), handler, ioloop=IOLoop())
     threading.Thread(target=server.serve_forever, kwargs={"timeout": 0.2, "blocking": True}, daemon=True).start()
     return server
 
@@ -393,10 +486,12 @@ def main():
     for key, name in (("HTTPS", "trusted"), ("UNTRUSTED", "untrusted")):
         base = os.path.join(WORK, name)
         servers[key] = serve(Server(("127.0.0.1", 0), Handler), base + "-chain.pem", base + ".key")
+    servers["EDGES"] = serve(Server(("127.0.0.1", 0), BodyEdges))
     ftp = ftp_server()
     if ipv6 := ipv6_server():
         servers["HTTP6"] = ipv6
     ports = PORTS
+    ports["FTP_PAUSED"] = paused_ftp_server().address[1]
     ports.update({name: s.server_address[1] for name, s in servers.items()})
     ports["FTP"] = ftp.address[1]
     # A server that never takes a connection: its queue is full, so further

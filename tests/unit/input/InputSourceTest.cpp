@@ -7,6 +7,7 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <thread>
 #include "TestSupport.h"
 #include "input/Input.h"
 #include "dump/Dump.h"
@@ -390,6 +391,33 @@ TEST(StdinPipeTest, CtrlCDuringTheCopyLeavesNoTempFile) {
         EXPECT_EQ(c.outBytes, "");
         EXPECT_FALSE(Exists(StdinCopyName()));
     }
+    BreakRequested = 0;
+}
+
+// A Ctrl-C that is being delivered when the pipe ends (the producer died of
+// it) is a break, however late its handler runs: here the system's control
+// routine, on a thread of its own, starts only 150 ms after the pipe ended.
+TEST(StdinPipeTest, PipeEndingWhileACtrlCIsDeliveredIsABreak) {
+    auto routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernelbase.dll"), "CtrlRoutine")));
+    if (!routine) GTEST_SKIP() << "no control routine here";
+    HANDLE delivery = CreateThread(nullptr, 0, routine, reinterpret_cast<void*>(CTRL_C_EVENT), CREATE_SUSPENDED, nullptr);
+    ASSERT_NE(delivery, nullptr);
+    std::thread resume([delivery] {
+        Sleep(150);
+        ResumeThread(delivery);
+    });
+    PipeFeed feed("the producer's last words");
+    ScopedStdin redirect(feed.read);
+    InputSource s{};
+    Captured c = CaptureOutput([&] { return OpenInput(&s, L"-", 0x181, 0, 0); });
+    resume.join();
+    WaitForSingleObject(delivery, 10000);
+    CloseHandle(delivery);
+    EXPECT_EQ(c.result, static_cast<int>(ERROR_CANCELLED));
+    EXPECT_TRUE(IsEmptyRecord(s));
+    ReleaseInput(&s);
+    EXPECT_FALSE(Exists(StdinCopyName()));
     BreakRequested = 0;
 }
 

@@ -6,7 +6,9 @@ slow moment of the machine touches all of them alike; each figure is the
 median of the rounds. Each tool's old output is deleted before its timed run.
 Wine's own start-up (a run on a 20-byte input) is measured the same way,
 shown apart and subtracted from bytora's figures: in the host the command
-runs inside the shell's own process. Output goes to files in a memory file
+runs inside the shell's own process. The same 20 bytes piped are timed
+against the file run pair by pair: what a piped run costs beyond a file run.
+Output goes to files in a memory file
 system when there is one, so that the disk's write-back of one run does not
 land in the next.
 
@@ -61,16 +63,38 @@ def windows_path(path):
     return "Z:" + path.replace("/", "\\")
 
 
-def timed(cmd, out_path):
+def timed(cmd, out_path, feed=None):
+    """Seconds cmd takes; with feed, its standard input is a pipe that delivers those bytes and ends."""
     if os.path.exists(out_path):
         os.remove(out_path)
     with open(out_path, "wb") as out:
+        stdin = {"stdin": subprocess.DEVNULL} if feed is None else {"input": feed}
         start = time.perf_counter()
-        result = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL)
+        result = subprocess.run(cmd, stdout=out, stderr=subprocess.DEVNULL, **stdin)
         elapsed = time.perf_counter() - start
     if result.returncode != 0:
         sys.exit("bench: %s ended with %d" % (" ".join(cmd), result.returncode))
     return elapsed
+
+
+PIPE_PAIRS = 21
+
+
+def pipe_pairs(file_cmd, piped_cmd, path, out_path):
+    """Medians of a run on a small file and of one on the same bytes piped, and
+    of the difference pair by pair: the one figure is a few milliseconds beside
+    a start-up a hundred times that, so it takes many pairs, in turn."""
+    with open(path, "rb") as f:
+        feed = f.read()
+    files, pipes, costs = [], [], []
+    for r in range(PIPE_PAIRS):
+        pair = {}
+        for key in (("file", "piped") if r % 2 == 0 else ("piped", "file")):
+            pair[key] = timed(file_cmd, out_path) if key == "file" else timed(piped_cmd, out_path, feed)
+        files.append(pair["file"])
+        pipes.append(pair["piped"])
+        costs.append(pair["piped"] - pair["file"])
+    return {"file": statistics.median(files), "piped": statistics.median(pipes), "cost": statistics.median(costs)}
 
 
 def peak_own_pages(cmd):
@@ -129,6 +153,7 @@ def main():
             for key, cmd in jobs[shift:] + jobs[:shift]:
                 times[key].append(timed(cmd, out_path))
             print("round %d of %d done" % (r + 1, args.runs), file=sys.stderr)
+        piped = pipe_pairs(bytora([], "tiny.bin"), ["wine", args.bytora], paths["tiny.bin"], out_path)
         # The usual alternatives, once each: they take ten times as long as xxd.
         others = {}
         for tool, cmd in [("od", ["od", "-A", "x", "-t", "x1z"]), ("hexdump", ["hexdump", "-C"])]:
@@ -142,6 +167,9 @@ def main():
     startup = med["start-up"]
     print("%d MiB inputs, medians of %d interleaved runs, output to a file in %s" % (args.size, args.runs, outdir))
     print("Wine start-up (a run on a 20-byte input): %.3f s, subtracted from bytora's times" % startup)
+    print("the same 20 bytes piped: %.3f s, from the file: %.3f s; the pipe costs %+.1f ms (median of %d pairs;"
+          " target: at most 10 ms)%s" % (piped["piped"], piped["file"], piped["cost"] * 1000, PIPE_PAIRS,
+                                         "" if piped["cost"] <= 0.010 else "  above"))
     print()
     print("%-9s %-12s %9s %9s %8s %7s" % ("options", "input", "bytora s", "xxd s", "vs xxd", "target"))
     below = 0

@@ -2,6 +2,7 @@
 // that must be gone afterwards), from a redirected file, and empty.
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <functional>
 #include <string>
 #include "TestSupport.h"
 
@@ -26,8 +27,12 @@ HANDLE Inheritable(HANDLE h) {
 }
 
 // Runs bytora.exe with the given standard input handle; standard output and
-// error go to files that are read back.
-ChildResult RunWithStdin(const std::wstring& args, HANDLE input, const std::string* feed, HANDLE feedEnd) {
+// error go to files that are read back. The feed goes into feedEnd, which is
+// then closed: by finish, when given, with the child's process id and the
+// path of its standard output.
+using Finish = std::function<void(DWORD pid, HANDLE feedEnd, const std::wstring& outPath)>;
+ChildResult RunWithStdin(const std::wstring& args, HANDLE input, const std::string* feed, HANDLE feedEnd,
+                         const Finish& finish = nullptr) {
     ChildResult r;
     std::wstring dir = MakeTempDir();
     std::wstring outPath = dir + L"\\out", errPath = dir + L"\\err";
@@ -60,7 +65,10 @@ ChildResult RunWithStdin(const std::wstring& args, HANDLE input, const std::stri
                 done += put;
             }
         }
-        if (feedEnd) CloseHandle(feedEnd);
+        if (feedEnd && finish)
+            finish(pi.dwProcessId, feedEnd, outPath);
+        else if (feedEnd)
+            CloseHandle(feedEnd);
         WaitForSingleObject(pi.hProcess, 60000);
         GetExitCodeProcess(pi.hProcess, &r.exitCode);
         CloseHandle(pi.hProcess);
@@ -159,72 +167,39 @@ TEST(StdinE2eTest, LargePipeIsCopiedWhole) {
     EXPECT_FALSE(CopyLeftBehind(r.pid));
 }
 
-// Milliseconds from the end of a pipe to the first dump line on standard
-// output: bytora.exe gets a line, copies it and waits for more; then the pipe
-// is closed. -1 when the run went wrong.
+// Milliseconds from the end of a pipe to the first dump line: bytora.exe
+// gets a line, copies it and waits for more; then the pipe is closed.
+// -1 when the run went wrong.
 double MillisecondsFromEndToDump() {
-    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    HANDLE inRead = nullptr, inWrite = nullptr, outRead = nullptr, outWrite = nullptr;
-    if (!CreatePipe(&inRead, &inWrite, &sa, 0)) return -1;
-    if (!CreatePipe(&outRead, &outWrite, &sa, 0)) return -1;
-    SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-    HANDLE err = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr);
-    std::wstring exe = BinDir() + L"\\bytora.exe";
-    std::wstring commandLine = L"\"" + exe + L"\"";
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = inRead;
-    si.hStdOutput = outWrite;
-    si.hStdError = err;
-    PROCESS_INFORMATION pi{};
-    BOOL started = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                  BinDir().c_str(), &si, &pi);
-    CloseHandle(inRead);
-    CloseHandle(outWrite);
-    CloseHandle(err);
-    double took = -1;
-    if (started) {
-        const std::string line = "Hello pipe\r\n";
-        DWORD put = 0;
-        WriteFile(inWrite, line.data(), static_cast<DWORD>(line.size()), &put, nullptr);
+    HANDLE read = nullptr, write = nullptr;
+    if (!CreatePipe(&read, &write, nullptr, 0)) return -1;
+    const std::string line = "Hello pipe\r\n";
+    LARGE_INTEGER closed{}, dumped{};
+    auto finish = [&](DWORD pid, HANDLE feedEnd, const std::wstring& outPath) {
         // The line is in the copy: bytora.exe waits for the next piece.
-        const std::wstring copy = CopyPath(pi.dwProcessId);
-        WIN32_FILE_ATTRIBUTE_DATA data{};
+        WIN32_FILE_ATTRIBUTE_DATA copy{};
         for (int i = 0; i < 3000; ++i) {
-            if (GetFileAttributesExW(copy.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow == line.size())
+            if (GetFileAttributesExW(CopyPath(pid).c_str(), GetFileExInfoStandard, &copy) &&
+                copy.nFileSizeLow == line.size())
                 break;
             Sleep(10);
         }
         Sleep(50);
-        LARGE_INTEGER frequency, closed, dumped;
-        QueryPerformanceFrequency(&frequency);
         QueryPerformanceCounter(&closed);
-        CloseHandle(inWrite);
-        inWrite = nullptr;
-        std::string out;
-        char buffer[4096];
-        DWORD got = 0;
-        bool seen = false;
-        while (ReadFile(outRead, buffer, sizeof buffer, &got, nullptr) && got) {
-            out.append(buffer, got);
-            if (!seen && out.find("00000000") != std::string::npos) {
+        CloseHandle(feedEnd);
+        for (int i = 0; i < 100000; ++i) {
+            if (ReadBytes(outPath).find("00000000") != std::string::npos) {
                 QueryPerformanceCounter(&dumped);
-                seen = true;
+                return;
             }
         }
-        WaitForSingleObject(pi.hProcess, 60000);
-        DWORD code = 1;
-        GetExitCodeProcess(pi.hProcess, &code);
-        CloseHandle(pi.hProcess);
-        CloseHandle(pi.hThread);
-        if (seen && code == 0 && out == Bom + HelloLine + "\r\n\r\n")
-            took = 1000.0 * static_cast<double>(dumped.QuadPart - closed.QuadPart) / static_cast<double>(frequency.QuadPart);
-    }
-    if (inWrite) CloseHandle(inWrite);
-    CloseHandle(outRead);
-    return took;
+    };
+    ChildResult r = RunWithStdin(L"", read, &line, write, finish);
+    CloseHandle(read);
+    if (r.exitCode != 0 || r.out != Bom + HelloLine + "\r\n\r\n" || !dumped.QuadPart) return -1;
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(dumped.QuadPart - closed.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
 // A pipe that ends is dumped at once: nothing waits for a Ctrl-C that might

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <wininet.h>
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -391,6 +392,39 @@ TEST(StdinPipeTest, CtrlCDuringTheCopyLeavesNoTempFile) {
         EXPECT_EQ(c.outBytes, "");
         EXPECT_FALSE(Exists(StdinCopyName()));
     }
+    BreakRequested = 0;
+}
+
+// A producer that holds the pipe open without writing: a Ctrl-C ends the
+// copy at once, its read is cancelled and our end of the pipe closed before
+// the open returns, so the producer's next write fails.
+TEST(StdinPipeTest, CtrlCWhileTheProducerIsSilentEndsTheCopyAtOnce) {
+    HANDLE read = nullptr, write = nullptr;
+    ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 0));
+    DWORD put = 0;
+    WriteFile(write, "x", 1, &put, nullptr);
+    std::atomic<bool> returned{false};
+    std::thread user([&] {
+        Sleep(300);
+        ConsoleCtrlHandler(CTRL_C_EVENT);
+        // Should the copy go on reading, the producer writes once more, later.
+        for (int i = 0; i < 500 && !returned; ++i) Sleep(10);
+        if (!returned) WriteFile(write, "late", 4, &put, nullptr);
+    });
+    ScopedStdin redirect(read);
+    InputSource s{};
+    const DWORD start = GetTickCount();
+    Captured c = CaptureOutput([&] { return OpenInput(&s, L"-", 0x181, 0, 0); });
+    const DWORD took = GetTickCount() - start;
+    returned = true;
+    user.join();
+    EXPECT_EQ(c.result, static_cast<int>(ERROR_CANCELLED));
+    EXPECT_LT(took, 1000u);
+    EXPECT_TRUE(IsEmptyRecord(s));
+    EXPECT_FALSE(Exists(StdinCopyName()));
+    EXPECT_FALSE(WriteFile(write, "y", 1, &put, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_DATA));
+    CloseHandle(write);
     BreakRequested = 0;
 }
 

@@ -34,8 +34,9 @@ struct PreviousLine {
 };
 
 // Lines are built in batches under the read guard and written outside it,
-// so that the guard costs once a batch rather than once a line. The dump
-// engine's, used by one dump at a time on the command thread.
+// so that the guard costs once a batch rather than once a line, and a page
+// that cannot be read never leaves a line's highlight on. The dump engine's,
+// used by one dump at a time on the command thread.
 constexpr size_t BatchUnits = 16 * DumpLineCapacity;
 constexpr uint32_t BatchLines = 128;
 struct LineBatch {
@@ -118,8 +119,6 @@ int WriteLines(InputSource* source, DumpLayout* layout, const wchar_t* lineEndin
                 continue;
             }
             inDuplicateRun = false;
-            // The line is built before the colour is set: a page that cannot
-            // be read must not leave the highlight on.
             if (altLines && (count & 1)) SetColors(HighlightAttr);
             ++count;
             const wchar_t* text = Batch.text + Batch.start[i];

@@ -90,6 +90,19 @@ constexpr uint32_t DownloadSilenceLimit = 30000;
 // even when the process is ended from outside.
 int FetchUrl(const wchar_t* url, wchar_t* tempFileName, HANDLE* file, uint32_t silenceMs);
 
+// ---- Addresses -------------------------------------------------------------
+// The longest address fetched, typed or a redirect's target: what the
+// command's argument buffer holds (8,191 characters and the terminator).
+constexpr uint32_t MaxUrlLength = 8191;
+// The address reference leads to from base (RFC 3986 section 5.2; "http:g"
+// from an "http:" base is relative) into target, of units units. A null base
+// takes reference as it is, without its dot segments. 0, or
+// ERROR_INTERNET_INVALID_URL when there is no scheme or the address does not fit.
+uint32_t ResolveUrl(const wchar_t* base, const wchar_t* reference, wchar_t* target, size_t units);
+// ResolveUrl for a request: without the fragment, and "/" for an empty path
+// after an authority.
+uint32_t RequestUrl(const wchar_t* base, const wchar_t* reference, wchar_t* target, size_t units);
+
 // ---- Encodings and decoding ----------------------------------------------
 extern const uint32_t CodePageNumbers[24];         // table order gives CodePageIndex
 extern const uint16_t CodePageTables[24][128];     // bytes 0x80..0xFF

@@ -28,7 +28,7 @@ constexpr DWORD Piece = 1 << 20;
 // arrived at once, the data is flowing.
 constexpr DWORD FlowingSign = 8192;
 constexpr int MaxRedirects = 10;
-constexpr DWORD UrlUnits = INTERNET_MAX_URL_LENGTH + 1;
+constexpr DWORD UrlUnits = MaxUrlLength + 1;
 constexpr DWORD PollMs = 50;
 
 bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix) {
@@ -43,6 +43,10 @@ struct Transfer {
     bool Http = true;
     wchar_t Url[UrlUnits] = {};  // the address, then each redirect's target
     wchar_t Next[UrlUnits] = {};
+    // The worker's alone: a redirect's target as the server wrote it; the
+    // host, user and password of the request, one after another.
+    wchar_t Location[UrlUnits] = {};
+    wchar_t Names[UrlUnits] = {};
     // Worker to caller: a piece is in Buffer, or Done. Caller to worker:
     // the piece is taken, or the caller has given up (Abandoned).
     HANDLE Ready = nullptr;
@@ -218,27 +222,39 @@ bool IsRedirect(DWORD status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+// Copies a part the library found in the address to *free and moves *free
+// past it; null for a part that is absent or empty.
+const wchar_t* CopyPart(const wchar_t* part, DWORD length, wchar_t** free) {
+    if (!part || !length) return nullptr;
+    wchar_t* copy = *free;
+    wmemcpy(copy, part, length);
+    copy[length] = 0;
+    *free += length + 1;
+    return copy;
+}
+
 // Sends one GET for t->Url; the request goes into t->Request.
 DWORD SendRequest(Transfer* t, HINTERNET root, OwnedInternet* connection) {
+    // The parts are found as places in the address, so that none has a
+    // limit of its own; being parts of it, they fit together in Names.
     URL_COMPONENTSW parts{};
     parts.dwStructSize = sizeof parts;
-    wchar_t host[INTERNET_MAX_HOST_NAME_LENGTH + 1], user[256], password[256];
-    parts.lpszHostName = host;
-    parts.dwHostNameLength = INTERNET_MAX_HOST_NAME_LENGTH + 1;
-    parts.lpszUserName = user;
-    parts.dwUserNameLength = 256;
-    parts.lpszPassword = password;
-    parts.dwPasswordLength = 256;
-    parts.dwUrlPathLength = 1;  // pointers into Url, path and query together
-    parts.dwExtraInfoLength = 1;
+    parts.dwHostNameLength = parts.dwUserNameLength = parts.dwPasswordLength = 1;
+    parts.dwUrlPathLength = parts.dwExtraInfoLength = 1;
     if (!InternetCrackUrlW(t->Url, 0, 0, &parts)) return LastErrorOr(ERROR_INTERNET_INVALID_URL);
+    wchar_t* free = t->Names;
+    const wchar_t* host = CopyPart(parts.lpszHostName, parts.dwHostNameLength, &free);
+    const wchar_t* user = CopyPart(parts.lpszUserName, parts.dwUserNameLength, &free);
+    const wchar_t* password = CopyPart(parts.lpszPassword, parts.dwPasswordLength, &free);
+    if (!host) return ERROR_INTERNET_INVALID_URL;
     const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
-    connection->h = InternetConnectW(root, host, parts.nPort, user[0] ? user : nullptr, password[0] ? password : nullptr,
-                                     INTERNET_SERVICE_HTTP, 0, reinterpret_cast<DWORD_PTR>(t));
+    connection->h = InternetConnectW(root, host, parts.nPort, user, password, INTERNET_SERVICE_HTTP, 0,
+                                     reinterpret_cast<DWORD_PTR>(t));
     if (!connection->h) return LastErrorOr(ERROR_INTERNET_CANNOT_CONNECT);
     SetTimeouts(connection->h, t->SilenceMs);
-    // The path runs on into the query; an empty one is the root.
-    const wchar_t* path = parts.lpszUrlPath && *parts.lpszUrlPath ? parts.lpszUrlPath : L"/";
+    // The path runs on into the query (the address has a path, and no
+    // fragment: RequestUrl made it so).
+    const wchar_t* path = parts.lpszUrlPath;
     static const wchar_t* const AnyType[] = {L"*/*", nullptr};
     const DWORD flags = HttpOpenFlags | INTERNET_FLAG_NO_AUTO_REDIRECT | (secure ? INTERNET_FLAG_SECURE : 0);
     HINTERNET request = HttpOpenRequestW(connection->h, L"GET", path, nullptr, nullptr, const_cast<const wchar_t**>(AnyType),
@@ -250,16 +266,27 @@ DWORD SendRequest(Transfer* t, HINTERNET root, OwnedInternet* connection) {
     return 0;
 }
 
+// Wine's internet library keeps the first 4,095 bytes of a header line of
+// the reply and drops the rest without a word, so a target that fills the
+// line after "Location: " may have been cut: following it would fetch some
+// other address.
+constexpr size_t CutLocation = 4095 - (sizeof "Location: " - 1);
+bool HeaderLinesCut() {
+    static const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}
+
 // Where a redirect leads: 0 with t->Next set, or the result that ends the
 // download.
 DWORD RedirectTarget(Transfer* t, HINTERNET request, DWORD status) {
+    DWORD bytes = sizeof t->Location, index = 0;
+    if (!HttpQueryInfoW(request, HTTP_QUERY_LOCATION, t->Location, &bytes, &index))
+        return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? ERROR_INTERNET_INVALID_URL : StatusResult(status);
+    t->Location[UrlUnits - 1] = 0;
+    if (!t->Location[0]) return StatusResult(status);
+    if (HeaderLinesCut() && wcslen(t->Location) >= CutLocation) return ERROR_INTERNET_INVALID_URL;
     wchar_t* location = t->Next;
-    QueryText(request, HTTP_QUERY_LOCATION, location, UrlUnits);
-    if (!location[0]) return StatusResult(status);
-    wchar_t combined[UrlUnits];
-    DWORD length = UrlUnits;
-    if (!InternetCombineUrlW(t->Url, location, combined, &length, 0)) return StatusResult(status);
-    wcscpy(location, combined);
+    if (RequestUrl(t->Url, t->Location, location, UrlUnits)) return ERROR_INTERNET_INVALID_URL;
     // Only web addresses are followed; any other target leaves the status
     // as the answer.
     if (StartsWithNoCase(location, L"http://")) {
@@ -403,7 +430,11 @@ Transfer* StartTransfer(const wchar_t* url, bool http, DWORD silenceMs, DWORD* e
     };
     t->Http = http;
     t->SilenceMs = silenceMs;
-    wcsncpy(t->Url, url, UrlUnits - 1);
+    // What is requested: the address without its fragment and dot segments.
+    if (DWORD invalid = RequestUrl(nullptr, url, t->Url, UrlUnits)) {
+        SetLastError(invalid);
+        return fail();
+    }
     t->Buffer = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, Piece));
     t->Ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     t->Taken = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -471,7 +502,7 @@ int FetchUrl(const wchar_t* url, wchar_t* tempFileName, HANDLE* file, uint32_t s
         http = true;
     else
         return -2;
-    if (wcslen(url) >= UrlUnits) return ERROR_INTERNET_INVALID_URL;
+    if (wcslen(url) > MaxUrlLength) return ERROR_INTERNET_INVALID_URL;
 
     // The system creates an empty file of a fresh name, so two downloads
     // never share one.

@@ -4,7 +4,9 @@ nobody trusts, anonymous read-only FTP over WORK_DIR/ftp, and a port whose
 connections are never taken (STUCK). Besides well-behaved resources the
 HTTP servers misbehave as real ones do: bodies cut short, replies that are
 no HTTP, redirects in a loop or to where they should not lead, silence and
-trickles; the FTP server ends "aborted.bin" halfway with a 426 reply.
+trickles; the FTP server ends "aborted.bin" halfway with a 426 reply. Where
+the machine has an IPv6 loopback address, a twin of the plain HTTP server
+listens on ::1 (HTTP6).
 
 Usage: servers.py WORK_DIR
 The authorities, certificates and revocation lists are made here with
@@ -26,6 +28,7 @@ import subprocess
 import sys
 import threading
 import time
+import urllib.parse
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
@@ -60,6 +63,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         path = self.path.split("?")[0]
+        if self.address_case(path):
+            return
         try:
             if path == "/text.txt":
                 self.send_body(200, TEXT, "text/plain; charset=utf-8")
@@ -164,6 +169,39 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.send_body(404, b"not here\r\n", "text/plain")
         except (ConnectionError, OSError):
             self.close_connection = True
+
+    def address_case(self, path):
+        """Addresses as they reach the server; False for other paths.
+        /e/...: the request target, exactly as received, is the body; with
+        "to=REF" in the query the answer is a 302 to REF instead ({HTTP} and
+        {HTTP6} in it stand for those servers' ports), with "grow=N" a 302 to
+        "?" and N letters q. /hops/N: a 302 to /hops/N-1, and /hops/0 is
+        the target."""
+        query = urllib.parse.parse_qs(self.path.partition("?")[2])
+        try:
+            if path.startswith("/e/") and "to" in query:
+                location = query["to"][0]
+                for name in ("HTTP", "HTTP6"):
+                    location = location.replace("{%s}" % name, str(PORTS.get(name)))
+                self.moved(location)
+            elif path.startswith("/e/") and "grow" in query:
+                self.moved("?" + "q" * int(query["grow"][0]))
+            elif path.startswith("/hops/") and int(path[len("/hops/"):]) > 0:
+                self.moved("/hops/%d" % (int(path[len("/hops/"):]) - 1))
+            elif path.startswith("/e/") or path.startswith("/hops/"):
+                self.send_body(200, self.path.encode("latin-1"), "text/plain")
+            else:
+                return False
+        except (ConnectionError, OSError):
+            self.close_connection = True
+        return True
+
+    def moved(self, location):
+        self.send_response(302)
+        self.send_header("Location", location)
+        self.send_header("Content-Length", "7")
+        self.end_headers()
+        self.wfile.write(b"moved\r\n")
 
     def hang_up(self):
         self.wfile.flush()
@@ -310,6 +348,27 @@ class FileSystem(AbstractedFS):
         return BreakingFile(f) if os.path.basename(filename) == "aborted.bin" else f
 
 
+def long_commands(self, data):
+    """The FTP server's input without its 2048-byte limit on a command:
+    an address of 8191 characters may carry a password nearly that long."""
+    self._in_buffer.append(data)
+    self._in_buffer_len += len(data)
+    if self._in_buffer_len > 65536:
+        self.respond_w_warning("500 Command too long.")
+        self._in_buffer, self._in_buffer_len = [], 0
+
+
+def ipv6_server():
+    """The plain HTTP server's twin on the IPv6 loopback address, or None
+    where the machine has none."""
+    class Server6(Server):
+        address_family = socket.AF_INET6
+    try:
+        return serve(Server6(("::1", 0), Handler))
+    except OSError:
+        return None
+
+
 def ftp_server():
     with open(os.path.join(WORK, "ftp", "aborted.bin"), "wb") as f:
         f.write(pattern(300000))
@@ -317,6 +376,7 @@ def ftp_server():
     authorizer.add_anonymous(os.path.join(WORK, "ftp"), perm="elr")
     handler = type("Handler", (FTPHandler,), {"authorizer": authorizer, "permit_foreign_addresses": False,
                                               "abstracted_fs": FileSystem, "use_sendfile": False})
+    handler.collect_incoming_data = long_commands
     server = FTPServer(("127.0.0.1", 0), handler)
     threading.Thread(target=server.serve_forever, kwargs={"timeout": 0.2, "blocking": True}, daemon=True).start()
     return server
@@ -334,6 +394,8 @@ def main():
         base = os.path.join(WORK, name)
         servers[key] = serve(Server(("127.0.0.1", 0), Handler), base + "-chain.pem", base + ".key")
     ftp = ftp_server()
+    if ipv6 := ipv6_server():
+        servers["HTTP6"] = ipv6
     ports = PORTS
     ports.update({name: s.server_address[1] for name, s in servers.items()})
     ports["FTP"] = ftp.address[1]

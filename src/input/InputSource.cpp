@@ -277,7 +277,7 @@ struct ExclusiveLock {
 // go frees it, and with it closes the input unless that is the console.
 struct CopyShare {
     LONG Refs;           // interlocked: one per thread that holds the block
-    HANDLE Input;        // read by the reader only
+    HANDLE Input;        // read by the copying thread only
     bool Console;        // Input is the console: borrowed, never closed
     HMODULE Module;      // keeps the reader's code loaded while it runs
     HANDLE Ended;        // set by the reader when it has done with Temp

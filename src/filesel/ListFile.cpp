@@ -44,16 +44,6 @@ void RemoveQuotes(wchar_t* text) {
     *out = 0;
 }
 
-struct LineRead {
-    InputSource* source;
-    wchar_t* line;
-};
-
-int ReadLine(void* context) {
-    const LineRead* r = static_cast<const LineRead*>(context);
-    return ReadTextLine(r->source, r->line);
-}
-
 // The lines after the one being processed, offered to the read-ahead as far
 // as it has room (a few at a time). The list's own reading is unchanged:
 // every line is still read, resolved and looked up in its turn, and a name
@@ -66,17 +56,17 @@ struct ListPeek {
     bool Ended = false;     // the end of the list, or a page that cannot be read
 };
 
-void PeekAhead(InputSource* source, wchar_t* line, ListPeek* peek) {
+void PeekAhead(ReadGuard* guard, wchar_t* line, ListPeek* peek) {
+    InputSource* source = guard->Source;
     if (peek->Ended || !peek->Reader.Shared) return;
     const uint64_t resume = source->Position;
     const uint32_t error = source->LastError;
     if (peek->Position < resume) peek->Position = resume;
     source->Position = peek->Position;
-    LineRead read{source, line};
+    auto readLine = [source, line] { return ReadTextLine(source, line); };
     for (int lines = 0; lines < PeekLines; ++lines) {
         const uint64_t start = source->Position;
-        bool faulted = false;
-        if (start >= source->Size || GuardedRead(source, ReadLine, &read, &faulted) != 0) {
+        if (start >= source->Size || guard->Read(readLine) != 0) {
             peek->Ended = true;
             break;
         }
@@ -89,9 +79,11 @@ void PeekAhead(InputSource* source, wchar_t* line, ListPeek* peek) {
             break;
         }
     }
+    // A page that cannot be read is the list's own read's to find and report.
     peek->Position = source->Position;
     source->Position = resume;
     source->LastError = error;
+    guard->Faulted = false;
 }
 
 }  // namespace
@@ -119,13 +111,13 @@ int ReadListFile(const wchar_t* listName, uint32_t callbackFlags, void* callback
     wchar_t* line = buffers.Line;
     wchar_t* name = buffers.Name;
     int result = 0;
-    LineRead read{source, line};
-    ListPeek peek;
-    bool passedOn = false;
-    bool faulted = false;
+    auto readLine = [source, line] { return ReadTextLine(source, line); };
     // A list cut short while it is read ends there, reported like a list
     // that cannot be opened.
-    while (source->Position < source->Size && GuardedRead(source, ReadLine, &read, &faulted) == 0) {
+    ReadGuard guard(source);
+    ListPeek peek;
+    bool passedOn = false;
+    while (source->Position < source->Size && guard.Read(readLine) == 0) {
         TrimWhiteSpace(line);
         if (line[0] == L':') continue;  // a label or comment line
         RemoveQuotes(line);
@@ -146,14 +138,14 @@ int ReadListFile(const wchar_t* listName, uint32_t callbackFlags, void* callback
         // The dump clears a break when it starts an input: one seen here
         // came after a name of this list was passed on.
         if (passedOn && BreakRequested) return -3;
-        PeekAhead(source, buffers.Ahead, &peek);
+        PeekAhead(&guard, buffers.Ahead, &peek);
         passedOn = true;
         int outcome = CallFileCallback(callback, name, callbackFlags, callbackData, exceptionResult, nullptr);
         if (outcome == -3) return -3;
         if (outcome != 0) result = outcome;
     }
     if (passedOn && BreakRequested) return -3;
-    if (faulted) {
+    if (guard.Faulted) {
         ReportReadFault(L"Error reading list file \"%s\" :\r\n", listName, source->LastError);
         return 2;
     }

@@ -4,11 +4,19 @@
 # and files named like devices (AUX, CON, NUL, COM1); a folder with two links
 # to itself; a link to the root. Every walk ends in bounded time, each
 # regular file is dumped once per path that does not close a loop, and every
-# folder skipped as a loop is named on standard error. Exit code 0 when
+# folder skipped as a loop is named on standard error; links out of the tree
+# under depth limits; folders on other file systems (two tmpfs mounts, when
+# run as root); a list naming files called like devices. Exit code 0 when
 # every check passed.
 NAME=odd_trees
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-e2e_cleanup() { exec 3>&-; }
+MOUNTS=()
+e2e_cleanup() {
+    exec 3>&-
+    # The inner mount first.
+    local i
+    for ((i = ${#MOUNTS[@]} - 1; i >= 0; i--)); do umount "${MOUNTS[i]}" 2>/dev/null || umount -l "${MOUNTS[i]}"; done
+}
 CR=$'\r'
 
 # run SECONDS ARGS...: bytora under a time limit; output in out, err, rc.
@@ -53,6 +61,18 @@ for n in fifo sock zero urandom; do
         fail "special files: $n not reported: $(cat "$WORK/err")"
     fi
 done
+
+# A list names the same files: each is the file, not the device.
+for n in a.txt AUX CON NUL COM1; do printf '%s\r\n' "$DW\\$n"; done >"$WORK/special.lst"
+run 60 /H "@$(win "$WORK/special.lst")"
+rc=$(cat "$WORK/rc")
+ok=1
+for n in a.txt AUX CON NUL COM1; do [ "$(headers "$DW\\$n")" -eq 1 ] || ok=0; done
+if [ "$rc" -eq 0 ] && [ $ok -eq 1 ] && [ ! -s "$WORK/err" ] && grep -q "^00000000  43 4f 4e " "$WORK/out"; then
+    pass "special files: a list of device names dumps the files"
+else
+    fail "special files: list: exit code $rc, $(headers "") files, standard error: $(cat "$WORK/err")"
+fi
 
 # --- A folder with two links to itself ---------------------------------------
 X=$WORK/loop
@@ -123,5 +143,116 @@ if [ "$rc" -eq 0 ] && [ "$(headers "$RW\\$ONLY")" -eq 1 ] && [ "$(headers "")" -
     pass "link to the root: ends, the file once, the way back named"
 else
     fail "link to the root: exit code $rc, $(headers "") files, standard error: $(head -5 "$WORK/err")"
+fi
+# --- Links out of the tree under depth limits --------------------------------
+# Folder o is outside the tree, reached through walk\a (level 1) and through
+# walk\b\l (level 2); Wine lists a folder's names in order, so a comes first.
+# A second way into o is skipped only when the first selected all it would,
+# and then searches only what the first left out: nothing is dumped twice.
+O=$WORK/depth
+mkdir -p "$O/walk" "$O/o/sub" "$O/o2"
+printf 'of' >"$O/o/of"
+printf 'sf' >"$O/o/sub/sf"
+ln -s ../o "$O/o2/l"
+ln -s ../o "$O/walk/a"
+ln -s ../o2 "$O/walk/b"
+OW=$(win "$O/walk")
+# /S+2: first at level 1, where o's own files are not selected yet.
+run 60 /H /S+2 "$OW\\*f"
+rc=$(cat "$WORK/rc")
+if [ "$rc" -eq 0 ] && [ "$(headers "$OW\\a\\sub\\sf")" -eq 1 ] && [ "$(headers "$OW\\b\\l\\of")" -eq 1 ] &&
+    [ "$(headers "")" -eq 2 ] && [ ! -s "$WORK/err" ]; then
+    pass "depth: a way in at a level where more is selected is taken"
+else
+    fail "depth: /S+2: exit code $rc, $(headers "") files, standard error: $(cat "$WORK/err")"
+fi
+# /S2: first at level 2 (a\l), where o's subfolders are beyond the limit;
+# through b, one level up, they are not; through c as well, but b took them.
+rm "$O/walk/a" "$O/walk/b"
+ln -s ../o2 "$O/walk/a"
+ln -s ../o "$O/walk/b"
+ln -s ../o "$O/walk/c"
+run 60 /H /S2 "$OW\\*f"
+rc=$(cat "$WORK/rc")
+if [ "$rc" -eq 0 ] && [ "$(headers "$OW\\a\\l\\of")" -eq 1 ] && [ "$(headers "$OW\\b\\sub\\sf")" -eq 1 ] &&
+    [ "$(headers "")" -eq 2 ] &&
+    [ "$(cat "$WORK/err")" = "Bytora plugin: Searched already, not searched again: \"$OW\\c\"$CR" ]; then
+    pass "depth: a way in at a shallower level searches what the first left out"
+else
+    fail "depth: /S2: exit code $rc, $(headers "") files, standard error: $(cat "$WORK/err")"
+fi
+
+# --- Folders on other file systems -------------------------------------------
+# Under Wine a folder on a file system that no drive letter stands for has
+# volume serial 0 and its inode as file number: the roots of two tmpfs mounts
+# carry the same number, and so do the n-th folders made on each. They are
+# different folders all the same, and each is searched.
+M=$WORK/mounts
+mkdir -p "$M/a"
+mount_tmpfs() { mount -t tmpfs -o size=1m,mode=0755 bytora-test "$1" 2>/dev/null && MOUNTS+=("$1"); }
+# Folders on the two mounts with the same inode number: "x" and "y" paths.
+twins() {
+    local i=0 j=0
+    mkdir "$1/x0" "$2/y0"
+    while [ "$(stat -c %i "$1/x$i")" != "$(stat -c %i "$2/y$j")" ]; do
+        [ $((i + j)) -lt 64 ] || return 1
+        if [ "$(stat -c %i "$1/x$i")" -lt "$(stat -c %i "$2/y$j")" ]; then
+            i=$((i + 1)) && mkdir "$1/x$i"
+        else
+            j=$((j + 1)) && mkdir "$2/y$j"
+        fi
+    done
+    echo "$1/x$i" "$2/y$j"
+}
+if [ "$(id -u)" -ne 0 ] || ! mount_tmpfs "$M/a" || ! mkdir "$M/a/in" || ! mount_tmpfs "$M/a/in"; then
+    echo "skipped: folders on other file systems (mounting two tmpfs folders needs root)"
+elif [ "$(stat -c %i "$M/a")" != "$(stat -c %i "$M/a/in")" ] || ! read -r XA XB < <(twins "$M/a" "$M/a/in"); then
+    echo "skipped: folders on other file systems (tmpfs numbers its folders differently here)"
+else
+    printf 'fa' >"$M/a/fa"
+    printf 'fb' >"$M/a/in/fb"
+    # A plain folder that is the root of a mount inside another: no link at all.
+    AW=$(win "$M/a")
+    run 60 /H /S "$AW\\f*"
+    rc=$(cat "$WORK/rc")
+    if [ "$rc" -eq 0 ] && [ "$(headers "$AW\\fa")" -eq 1 ] && [ "$(headers "$AW\\in\\fb")" -eq 1 ] &&
+        [ "$(headers "")" -eq 2 ] && [ ! -s "$WORK/err" ]; then
+        pass "mounts: the root of a mount inside another is searched"
+    else
+        fail "mounts: nested roots: exit code $rc, $(headers "") files, standard error: $(cat "$WORK/err")"
+    fi
+    # Links out of the tree to folders with the same number on each mount;
+    # a third link to one of them, and a link in it back to itself, are
+    # still told apart: searched once, and a loop.
+    printf 'fx' >"$XA/fx"
+    printf 'fy' >"$XB/fy"
+    ln -s . "$XB/back"
+    mkdir -p "$M/walk"
+    ln -s "$XA" "$M/walk/l1"
+    ln -s "$XB" "$M/walk/l2"
+    ln -s "$XB" "$M/walk/l3"
+    MW=$(win "$M/walk")
+    run 60 /H /S "$MW\\f*"
+    rc=$(cat "$WORK/rc")
+    printf 'Bytora plugin: File system loop, not searched: "%s"\r\nBytora plugin: Searched already, not searched again: "%s"\r\n' \
+        "$MW\\l2\\back" "$MW\\l3" >"$WORK/expected.err"
+    if [ "$rc" -eq 0 ] && [ "$(headers "$MW\\l1\\fx")" -eq 1 ] && [ "$(headers "$MW\\l2\\fy")" -eq 1 ] &&
+        [ "$(headers "")" -eq 2 ] && cmp -s "$WORK/err" "$WORK/expected.err"; then
+        pass "mounts: links to folders with the same number on two mounts"
+    else
+        fail "mounts: links: exit code $rc, $(headers "") files, standard error: $(cat "$WORK/err")"
+    fi
+    # A link beside a folder with the same number: the walk starts in x.
+    ln -s "$XB" "$XA/l"
+    XW=$(win "$XA")
+    run 60 /H /S "$XW\\f*"
+    rc=$(cat "$WORK/rc")
+    printf 'Bytora plugin: File system loop, not searched: "%s"\r\n' "$XW\\l\\back" >"$WORK/expected.err"
+    if [ "$rc" -eq 0 ] && [ "$(headers "$XW\\fx")" -eq 1 ] && [ "$(headers "$XW\\l\\fy")" -eq 1 ] &&
+        [ "$(headers "")" -eq 2 ] && cmp -s "$WORK/err" "$WORK/expected.err"; then
+        pass "mounts: a link to a folder with the number of one on the path"
+    else
+        fail "mounts: link beside: exit code $rc, $(headers "") files, standard error: $(cat "$WORK/err")"
+    fi
 fi
 finish

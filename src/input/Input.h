@@ -55,6 +55,10 @@ uint32_t EbcdicCodePageForLocale(LANGID locale);
 int IsConsoleHandle(HANDLE handle);
 int UrlWildcardCount(const wchar_t* name);
 int MakeDevicePath(wchar_t* name);
+// The "\\?\" form of a full, plain path on a drive or a share, which names
+// the same file literally (AUX is the file AUX): a heap block the caller
+// frees, or null when the name has no such form or it does not fit.
+wchar_t* LiteralPath(const wchar_t* name);
 int FormatErrorText(int code, wchar_t* text);  // text: 1024 units
 // Runs body(context); when a page of the source's mapped view cannot be read
 // the input ends there instead of the process: faulted is set, LastError

@@ -675,6 +675,10 @@ int MakeDevicePath(wchar_t* name) {
     return 0;
 }
 
+wchar_t* LiteralPath(const wchar_t* name) {
+    return name && HasLiteralForm(name) ? LiteralForm(name) : nullptr;
+}
+
 void ReportReadFault(const wchar_t* format, const wchar_t* name, uint32_t error) {
     ReportError(format, name);
     WriteErrorLine(error);

@@ -144,9 +144,11 @@ TEST_F(TrueNameTest, LongNamesAreWalked) {
 // A walk down a deep chain of folders asks for the true name of each file
 // in turn: each folder is found once, not again for every file below it, so
 // the names cost about what opening the files does, and the deepest come in
-// their letter case on disk.
+// their letter case on disk. 600 levels: deep enough that finding all the
+// kept folders afresh takes more than a second here, so a cache kept for no
+// longer would be filled again for every file.
 TEST_F(TrueNameTest, ADeepChainCostsWhatOpeningItsFilesCosts) {
-    const int depth = 300;
+    const int depth = 600;
     std::wstring folder = dir;
     std::vector<std::wstring> files;
     for (int i = 0; i < depth; ++i) {

@@ -3,6 +3,7 @@
 #include "filesel/FileSel.h"
 #include "filesel/FileSelInternal.h"
 #include "console/Console.h"
+#include "input/Input.h"
 #include "plugin/Plugin.h"
 #include <conio.h>
 #include <algorithm>
@@ -316,7 +317,7 @@ int MatchFiles(const Walk& walk, Level* level, uint32_t flags, LevelState* state
     DWORD error = 0;
     if (!StartSearch(level, &find, &error)) {
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_ACCESS_DENIED) return 0;
-        ReportMatchError(level->Spec, error);
+        ReportMatchError(level->Spec, PathError(error, level->Directory));
         state->Result = -1;
         state->ErrorReported = true;
         return 1;

@@ -59,6 +59,9 @@ int MakeDevicePath(wchar_t* name);
 // the same file literally (AUX is the file AUX): a heap block the caller
 // frees, or null when the name has no such form or it does not fit.
 wchar_t* LiteralPath(const wchar_t* name);
+// The system error that tells what went wrong with a path, for error as the
+// system gave it.
+uint32_t PathError(uint32_t error, const wchar_t* path);
 int FormatErrorText(int code, wchar_t* text);  // text: 1024 units
 // Runs body(context); when a page of the source's mapped view cannot be read
 // the input ends there instead of the process: faulted is set, LastError

@@ -62,6 +62,14 @@ for n in fifo sock zero urandom; do
     fi
 done
 
+# A socket is no file to read, as a FIFO is not, and says so in the same words.
+reason() { grep -A1 -F "Bytora plugin: Error opening \"$DW\\$1\" :$CR" "$WORK/err" | tail -1; }
+if [ -n "$(reason fifo)" ] && [ "$(reason sock)" = "$(reason fifo)" ]; then
+    pass "special files: a socket is reported as no file, like a FIFO"
+else
+    fail "special files: socket: $(reason sock), FIFO: $(reason fifo)"
+fi
+
 # A list names the same files: each is the file, not the device.
 for n in a.txt AUX CON NUL COM1; do printf '%s\r\n' "$DW\\$n"; done >"$WORK/special.lst"
 run 60 /H "@$(win "$WORK/special.lst")"
@@ -180,6 +188,28 @@ if [ "$rc" -eq 0 ] && [ "$(headers "$OW\\a\\l\\of")" -eq 1 ] && [ "$(headers "$O
     pass "depth: a way in at a shallower level searches what the first left out"
 else
     fail "depth: /S2: exit code $rc, $(headers "") files, standard error: $(cat "$WORK/err")"
+fi
+
+# --- A path beyond the system's limit -----------------------------------------
+# Twenty-one folders of 200 characters: the walk reaches a folder whose path
+# the system cannot take, and says that the name is too long.
+L=$WORK/long
+mkdir -p "$L"
+/usr/bin/python3 -c "
+import os, sys
+os.chdir(sys.argv[1])
+for i in range(21):
+    name = 'c%02d' % i + 'c' * 197
+    os.mkdir(name)
+    os.chdir(name)
+open('x.bin', 'wb').write(b'x')
+" "$L"
+run 60 /S "$(win "$L")\\x.bin"
+rc=$(cat "$WORK/rc")
+if [ "$rc" -eq 2 ] && grep -A1 '^Bytora plugin: Error matching "' "$WORK/err" | tail -1 | grep -q "^   .*too long"; then
+    pass "a path beyond the system's limit: the name is too long"
+else
+    fail "a path beyond the system's limit: exit code $rc, standard error: $(cut -c1-60 "$WORK/err")"
 fi
 
 # --- Folders on other file systems -------------------------------------------

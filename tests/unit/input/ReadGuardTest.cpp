@@ -53,7 +53,7 @@ TEST(ReadGuard, AnUnreadablePageEndsOnlyTheInnermostRead) {
         const bool gone = offset >= 4096;
         EXPECT_EQ(gone, n.fileFaulted) << offset;
         EXPECT_EQ(gone ? -1 : 0, n.fileResult) << offset;
-        EXPECT_EQ(gone ? static_cast<uint32_t>(ERROR_SWAPERROR) : 0u, n.file.source.LastError) << offset;
+        EXPECT_EQ(gone ? static_cast<uint32_t>(ERROR_HANDLE_EOF) : 0u, n.file.source.LastError) << offset;
     }
 }
 

@@ -318,11 +318,11 @@ bool FolderWritten(const wchar_t* file, FILETIME* written) {
 }
 
 // The description file last found missing, and its folder's last write time
-// then. Asking for a name that is not there costs a search of the whole
-// folder (a folder that is not told apart by letter case is read through),
-// so in a large folder without a description file every lookup would cost
-// as much as the folder is large; creating the file changes the folder's
-// time, which one look at the folder tells.
+// then. Asking for a name that is not there can cost a read of the whole
+// folder (under Wine, to rule out every other letter case), so in a large
+// folder without a description file each lookup would cost as much as the
+// folder is large; creating the file changes the folder's time, which one
+// look at the folder tells.
 struct Absence {
     wchar_t* path = nullptr;
     FILETIME folderWritten{};

@@ -91,15 +91,17 @@ WorkText TrueNamePlain, TrueNameFull, TrueNameFixed, TrueNameQuery;
 // lookup (a single name never costs a whole listing), or at its first when
 // the folder itself was found in its parent's listing, as happens in a walk.
 // A name spelt exactly as listed is its own true name; any other spelling is
-// searched for, so the listing only ever saves a search. Kept briefly, so
-// that a folder renamed meanwhile shows its new name within a second, or
-// within ten times what finding the kept folders afresh took: every folder
-// of a deep path costs a search whose own cost grows with the depth, and a
-// cache kept for less than the time to fill it would be filled again and
-// again. The text is compared exactly, so a folder typed in another letter
-// case is looked up afresh. Every folder of the path is kept, however deep: one
-// left out would cost each name below it a search per folder beyond, and a
-// deep tree would pay that for every one of its files.
+// searched for, so the listing only ever saves a search. The text is
+// compared exactly, so a folder typed in another letter case is looked up
+// afresh.
+//
+// Every folder of the path is kept, however deep: one left out would cost
+// each name below it a search per folder beyond, and a deep tree would pay
+// that for every one of its files. Kept briefly, so that a folder renamed
+// meanwhile shows its new name within a second, or within ten times what
+// finding the kept folders took when that is longer: each folder of a deep
+// path costs a search whose own cost grows with the depth, and a cache kept
+// for less than it takes to fill would be filled again for every name.
 constexpr ULONGLONG FolderLifetimeMs = 1000;
 constexpr ULONGLONG FillCostsToKeep = 10;
 constexpr size_t ListingUnits = size_t{1} << 20;  // the most one listing keeps

@@ -30,6 +30,20 @@ run() {
 headers() {
     if [ -n "$1" ]; then grep -cxF "File “$1” :$CR" "$WORK/out"; else grep -c "^File “.*” :$CR\$" "$WORK/out"; fi
 }
+# dumped WHAT ERRORS NAME...: the last run ended with exit code 0, dumped
+# each NAME once and nothing else, and wrote the lines ERRORS (each ended by
+# CR LF; none when empty) on standard error.
+dumped() {
+    local what=$1 n ok=1 line
+    : >"$WORK/expected.err"
+    if [ -n "$2" ]; then while IFS= read -r line; do printf '%s\r\n' "$line"; done <<<"$2" >"$WORK/expected.err"; fi
+    shift 2
+    [ "$(cat "$WORK/rc")" -eq 0 ] && [ "$(headers "")" -eq $# ] && cmp -s "$WORK/err" "$WORK/expected.err" || ok=0
+    for n; do [ "$(headers "$n")" -eq 1 ] || ok=0; done
+    if [ $ok -eq 1 ]; then pass "$what"; else
+        fail "$what: exit code $(cat "$WORK/rc"), $(headers "") files, standard error: $(cat "$WORK/err")"
+    fi
+}
 
 # --- Files that are not files, and device names ------------------------------
 D=$WORK/special
@@ -73,14 +87,8 @@ fi
 # A list names the same files: each is the file, not the device.
 for n in a.txt AUX CON NUL COM1; do printf '%s\r\n' "$DW\\$n"; done >"$WORK/special.lst"
 run 60 /H "@$(win "$WORK/special.lst")"
-rc=$(cat "$WORK/rc")
-ok=1
-for n in a.txt AUX CON NUL COM1; do [ "$(headers "$DW\\$n")" -eq 1 ] || ok=0; done
-if [ "$rc" -eq 0 ] && [ $ok -eq 1 ] && [ ! -s "$WORK/err" ] && grep -q "^00000000  43 4f 4e " "$WORK/out"; then
-    pass "special files: a list of device names dumps the files"
-else
-    fail "special files: list: exit code $rc, $(headers "") files, standard error: $(cat "$WORK/err")"
-fi
+grep -q "^00000000  43 4f 4e " "$WORK/out" || echo "CON not dumped with its own bytes" >>"$WORK/err"
+dumped "special files: a list of device names dumps the files" "" "$DW\\"{a.txt,AUX,CON,NUL,COM1}
 
 # --- A folder with two links to itself ---------------------------------------
 X=$WORK/loop
@@ -167,13 +175,7 @@ ln -s ../o2 "$O/walk/b"
 OW=$(win "$O/walk")
 # /S+2: first at level 1, where o's own files are not selected yet.
 run 60 /H /S+2 "$OW\\*f"
-rc=$(cat "$WORK/rc")
-if [ "$rc" -eq 0 ] && [ "$(headers "$OW\\a\\sub\\sf")" -eq 1 ] && [ "$(headers "$OW\\b\\l\\of")" -eq 1 ] &&
-    [ "$(headers "")" -eq 2 ] && [ ! -s "$WORK/err" ]; then
-    pass "depth: a way in at a level where more is selected is taken"
-else
-    fail "depth: /S+2: exit code $rc, $(headers "") files, standard error: $(cat "$WORK/err")"
-fi
+dumped "depth: a way in at a level where more is selected is taken" "" "$OW\\a\\sub\\sf" "$OW\\b\\l\\of"
 # /S2: first at level 2 (a\l), where o's subfolders are beyond the limit;
 # through b, one level up, they are not; through c as well, but b took them.
 rm "$O/walk/a" "$O/walk/b"
@@ -181,14 +183,8 @@ ln -s ../o2 "$O/walk/a"
 ln -s ../o "$O/walk/b"
 ln -s ../o "$O/walk/c"
 run 60 /H /S2 "$OW\\*f"
-rc=$(cat "$WORK/rc")
-if [ "$rc" -eq 0 ] && [ "$(headers "$OW\\a\\l\\of")" -eq 1 ] && [ "$(headers "$OW\\b\\sub\\sf")" -eq 1 ] &&
-    [ "$(headers "")" -eq 2 ] &&
-    [ "$(cat "$WORK/err")" = "Bytora plugin: Searched already, not searched again: \"$OW\\c\"$CR" ]; then
-    pass "depth: a way in at a shallower level searches what the first left out"
-else
-    fail "depth: /S2: exit code $rc, $(headers "") files, standard error: $(cat "$WORK/err")"
-fi
+dumped "depth: a way in at a shallower level searches what the first left out" \
+    "Bytora plugin: Searched already, not searched again: \"$OW\\c\"" "$OW\\a\\l\\of" "$OW\\b\\sub\\sf"
 
 # --- A path beyond the system's limit -----------------------------------------
 # Twenty-one folders of 200 characters: the walk reaches a folder whose path
@@ -244,13 +240,7 @@ else
     # A plain folder that is the root of a mount inside another: no link at all.
     AW=$(win "$M/a")
     run 60 /H /S "$AW\\f*"
-    rc=$(cat "$WORK/rc")
-    if [ "$rc" -eq 0 ] && [ "$(headers "$AW\\fa")" -eq 1 ] && [ "$(headers "$AW\\in\\fb")" -eq 1 ] &&
-        [ "$(headers "")" -eq 2 ] && [ ! -s "$WORK/err" ]; then
-        pass "mounts: the root of a mount inside another is searched"
-    else
-        fail "mounts: nested roots: exit code $rc, $(headers "") files, standard error: $(cat "$WORK/err")"
-    fi
+    dumped "mounts: the root of a mount inside another is searched" "" "$AW\\fa" "$AW\\in\\fb"
     # Links out of the tree to folders with the same number on each mount;
     # a third link to one of them, and a link in it back to itself, are
     # still told apart: searched once, and a loop.
@@ -263,26 +253,14 @@ else
     ln -s "$XB" "$M/walk/l3"
     MW=$(win "$M/walk")
     run 60 /H /S "$MW\\f*"
-    rc=$(cat "$WORK/rc")
-    printf 'Bytora plugin: File system loop, not searched: "%s"\r\nBytora plugin: Searched already, not searched again: "%s"\r\n' \
-        "$MW\\l2\\back" "$MW\\l3" >"$WORK/expected.err"
-    if [ "$rc" -eq 0 ] && [ "$(headers "$MW\\l1\\fx")" -eq 1 ] && [ "$(headers "$MW\\l2\\fy")" -eq 1 ] &&
-        [ "$(headers "")" -eq 2 ] && cmp -s "$WORK/err" "$WORK/expected.err"; then
-        pass "mounts: links to folders with the same number on two mounts"
-    else
-        fail "mounts: links: exit code $rc, $(headers "") files, standard error: $(cat "$WORK/err")"
-    fi
+    dumped "mounts: links to folders with the same number on two mounts" \
+        "Bytora plugin: File system loop, not searched: \"$MW\\l2\\back\"
+Bytora plugin: Searched already, not searched again: \"$MW\\l3\"" "$MW\\l1\\fx" "$MW\\l2\\fy"
     # A link beside a folder with the same number: the walk starts in x.
     ln -s "$XB" "$XA/l"
     XW=$(win "$XA")
     run 60 /H /S "$XW\\f*"
-    rc=$(cat "$WORK/rc")
-    printf 'Bytora plugin: File system loop, not searched: "%s"\r\n' "$XW\\l\\back" >"$WORK/expected.err"
-    if [ "$rc" -eq 0 ] && [ "$(headers "$XW\\fx")" -eq 1 ] && [ "$(headers "$XW\\l\\fy")" -eq 1 ] &&
-        [ "$(headers "")" -eq 2 ] && cmp -s "$WORK/err" "$WORK/expected.err"; then
-        pass "mounts: a link to a folder with the number of one on the path"
-    else
-        fail "mounts: link beside: exit code $rc, $(headers "") files, standard error: $(cat "$WORK/err")"
-    fi
+    dumped "mounts: a link to a folder with the number of one on the path" \
+        "Bytora plugin: File system loop, not searched: \"$XW\\l\\back\"" "$XW\\fx" "$XW\\l\\fy"
 fi
 finish

@@ -6,9 +6,11 @@ slow moment of the machine touches all of them alike; each figure is the
 median of the rounds. Each tool's old output is deleted before its timed run.
 Wine's own start-up (a run on a 20-byte input) is measured the same way,
 shown apart and subtracted from bytora's figures: in the host the command
-runs inside the shell's own process. Output goes to files in a memory file
-system when there is one, so that the disk's write-back of one run does not
-land in the next.
+runs inside the shell's own process. A run with those 20 bytes piped to its
+standard input is timed against one with them redirected from the file, pair
+by pair: what a piped run costs beyond a file run. Output goes to files in a
+memory file system when there is one, so that the disk's write-back of one
+run does not land in the next.
 
 Memory: the peak of the process's own (anonymous) pages while dumping the
 64 MiB input and a 1 GiB input; the mapped input's pages are file pages and
@@ -61,16 +63,40 @@ def windows_path(path):
     return "Z:" + path.replace("/", "\\")
 
 
-def timed(cmd, out_path):
+def timed(cmd, out_path, feed=None, source=None):
+    """Seconds cmd takes. Its standard input: with feed, a pipe that delivers
+    those bytes and ends; with source, that file; else the null device."""
     if os.path.exists(out_path):
         os.remove(out_path)
-    with open(out_path, "wb") as out:
+    with open(out_path, "wb") as out, open(source or os.devnull, "rb") as stdin:
+        redirect = {"input": feed} if feed is not None else {"stdin": stdin}
         start = time.perf_counter()
-        result = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL)
+        result = subprocess.run(cmd, stdout=out, stderr=subprocess.DEVNULL, **redirect)
         elapsed = time.perf_counter() - start
     if result.returncode != 0:
         sys.exit("bench: %s ended with %d" % (" ".join(cmd), result.returncode))
     return elapsed
+
+
+PIPE_PAIRS = 21
+
+
+def pipe_pairs(cmd, path, out_path):
+    """Medians of a run that dumps a small file as its standard input and of
+    one that gets the same bytes through a pipe (the same dump), and of the
+    difference pair by pair: the one figure is a few milliseconds beside a
+    start-up a hundred times that, so it takes many pairs, in turn."""
+    with open(path, "rb") as f:
+        feed = f.read()
+    files, pipes, costs = [], [], []
+    for r in range(PIPE_PAIRS):
+        pair = {}
+        for key in (("file", "piped") if r % 2 == 0 else ("piped", "file")):
+            pair[key] = timed(cmd, out_path, source=path) if key == "file" else timed(cmd, out_path, feed)
+        files.append(pair["file"])
+        pipes.append(pair["piped"])
+        costs.append(pair["piped"] - pair["file"])
+    return {"file": statistics.median(files), "piped": statistics.median(pipes), "cost": statistics.median(costs)}
 
 
 def peak_own_pages(cmd):
@@ -129,6 +155,7 @@ def main():
             for key, cmd in jobs[shift:] + jobs[:shift]:
                 times[key].append(timed(cmd, out_path))
             print("round %d of %d done" % (r + 1, args.runs), file=sys.stderr)
+        piped = pipe_pairs(["wine", args.bytora], paths["tiny.bin"], out_path)
         # The usual alternatives, once each: they take ten times as long as xxd.
         others = {}
         for tool, cmd in [("od", ["od", "-A", "x", "-t", "x1z"]), ("hexdump", ["hexdump", "-C"])]:
@@ -142,6 +169,9 @@ def main():
     startup = med["start-up"]
     print("%d MiB inputs, medians of %d interleaved runs, output to a file in %s" % (args.size, args.runs, outdir))
     print("Wine start-up (a run on a 20-byte input): %.3f s, subtracted from bytora's times" % startup)
+    print("standard input of 20 bytes piped: %.3f s, from a file: %.3f s; the pipe costs %+.1f ms (median of %d pairs;"
+          " target: at most 10 ms)%s" % (piped["piped"], piped["file"], piped["cost"] * 1000, PIPE_PAIRS,
+                                         "" if piped["cost"] <= 0.010 else "  above"))
     print()
     print("%-9s %-12s %9s %9s %8s %7s" % ("options", "input", "bytora s", "xxd s", "vs xxd", "target"))
     below = 0

@@ -2,7 +2,8 @@
 # Throughput of bytora.exe (under Wine, output redirected to a file) against
 # xxd's default dump of the same input, for the default line and for each
 # common configuration, plus the peak memory of a small and a large input.
-# Wine's own start-up is measured apart and subtracted; see bench/bench.py.
+# Wine's own start-up is measured apart and subtracted; see bench/bench.py. A
+# row compares a run on 20 bytes piped with one on the same bytes from a file.
 # Usage: bench/bench.sh [size-in-MiB] [runs]
 # BYTORA_EXE names another bytora.exe (with its two libraries beside it), to
 # compare builds.

@@ -7,7 +7,8 @@ The zip holds the same bytes whenever it is written from the same binaries:
 fixed entry order, every entry dated by SOURCE_DATE_EPOCH (else the time of
 the source's last commit), no owner or permission bits. README.txt is the
 template tools/README-windows.txt with the version and the option tables of
-README.md filled in, with Windows line ends.
+README.md filled in; it, LICENSE.txt (the top-level LICENSE) and
+THIRD-PARTY-NOTICES.txt have Windows line ends.
 """
 import datetime
 import hashlib
@@ -66,6 +67,15 @@ def options_text(readme):
     return "\n".join(out).rstrip("\n")
 
 
+def windows_text(text):
+    return text.replace("\r\n", "\n").replace("\n", "\r\n").encode("utf-8")
+
+
+def text_file(root, name):
+    with open(os.path.join(root, name), encoding="utf-8") as f:
+        return windows_text(f.read())
+
+
 def readme_txt(root, version):
     with open(os.path.join(root, "tools", "README-windows.txt"), encoding="utf-8") as f:
         template = f.read()
@@ -73,8 +83,7 @@ def readme_txt(root, version):
         options = options_text(f.read())
     if not options:
         sys.exit("package.py: no option tables found in README.md")
-    text = template.replace("@VERSION@", version).replace("@OPTIONS@", options)
-    return text.replace("\r\n", "\n").replace("\n", "\r\n").encode("utf-8")
+    return windows_text(template.replace("@VERSION@", version).replace("@OPTIONS@", options))
 
 
 def main(argv):
@@ -83,7 +92,9 @@ def main(argv):
     zip_path, version, root, plugin, runner, host = argv[1:]
     when = release_time(root)
     with open(plugin, "rb") as p, open(runner, "rb") as r, open(host, "rb") as h:
-        entries = [("Bytora.dll", p.read()), ("README.txt", readme_txt(root, version)),
+        entries = [("Bytora.dll", p.read()), ("LICENSE.txt", text_file(root, "LICENSE")),
+                   ("README.txt", readme_txt(root, version)),
+                   ("THIRD-PARTY-NOTICES.txt", text_file(root, "THIRD-PARTY-NOTICES.txt")),
                    ("runner/bytora.exe", r.read()), ("runner/TakeCmd.dll", h.read())]
     # Written beside and renamed into place: a failed run leaves no half zip.
     partial = zip_path + ".part"

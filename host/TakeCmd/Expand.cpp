@@ -1,6 +1,7 @@
 // Variable expansion of the stand-in host: environment variables, a handful of
 // internal variables and the "%@" functions the plug-in asks for.
 #include "plugin/HostServices.h"
+#include "HostApi.h"
 #include "HostInternal.h"
 
 #include <cstdlib>
@@ -328,9 +329,23 @@ bool Expand(const wchar_t* in, Text& out, int depth) {
 }  // namespace
 }  // namespace host
 
+// Where HostRecordExpansions copies the texts to expand. Set and read on the
+// command's thread only, as ExpandVariables runs there.
+static wchar_t* Recording = nullptr;
+static size_t RecordingCapacity = 0;
+
+extern "C" void HostRecordExpansions(wchar_t* buffer, unsigned long long capacity) {
+    Recording = capacity > 0 ? buffer : nullptr;
+    RecordingCapacity = static_cast<size_t>(capacity);
+}
+
 extern "C" int ExpandVariables(wchar_t* buffer, int flag) {
     (void)flag;
     if (!buffer) return 1;
+    if (Recording) {
+        wcsncpy(Recording, buffer, RecordingCapacity - 1);
+        Recording[RecordingCapacity - 1] = L'\0';
+    }
     host::Text out;
     if (!out.data) return 1;
     if (!host::Expand(buffer, out, 0)) return 2;

@@ -13,4 +13,9 @@ int HostLimitSimd(int sse2Only);
 // a larger one is read through for every lookup. Returns the previous limit.
 // For tests, which compare the two ways.
 unsigned long long HostLimitDescriptionCache(unsigned long long bytes);
+// With a buffer, each text given to ExpandVariables is copied into it as it
+// arrives (at most capacity - 1 units and the terminator), so that the last
+// one stays; a null buffer stops the copying. For tests, which check what the
+// plug-in asks the host.
+void HostRecordExpansions(wchar_t* buffer, unsigned long long capacity);
 }

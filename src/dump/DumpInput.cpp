@@ -33,13 +33,66 @@ struct PreviousLine {
     uint32_t length = 0;
 };
 
-int WriteLines(InputSource* source, DumpLayout* layout, const wchar_t* lineEnding, uint32_t* lineCount) {
-    wchar_t buffer[DumpLineCapacity];
-    const uint32_t flags = layout->Flags;
-    const bool collapse = (flags & DF_UNIX) != 0;
-    const bool altLines = (flags & DF_ALT_LINES) != 0;
+// Lines are built in batches under the read guard and written outside it,
+// so that the guard costs once a batch rather than once a line, and a page
+// that cannot be read never leaves a line's highlight on. The dump engine's,
+// used by one dump at a time on the command thread.
+constexpr size_t BatchUnits = 16 * DumpLineCapacity;
+constexpr uint32_t BatchLines = 128;
+struct LineBatch {
+    wchar_t text[BatchUnits];
+    uint32_t start[BatchLines];  // where each line's text begins in text
+    bool repeat[BatchLines];      // the same bytes as the line before (DF_UNIX): no text
+    bool joined[BatchLines];      // the line ending is part of the text
+    uint32_t count;               // lines built whole
+};
+LineBatch Batch;
+
+// Builds the lines from *line on into the batch, as many as fit, and moves
+// *line past them. Reads the view: runs under the guard.
+void BuildBatch(InputSource* source, DumpLayout* layout, const wchar_t* ending, size_t endingLength,
+                PreviousLine* previous, uint64_t* line) {
+    const bool collapse = (layout->Flags & DF_UNIX) != 0;
     const uint64_t size = source->Size;
     const uint32_t hexWidth = layout->HexWidth;
+    size_t used = 0;
+    Batch.count = 0;
+    for (; *line < layout->End && Batch.count < BatchLines && BatchUnits - used >= DumpLineCapacity;
+         *line += hexWidth) {
+        const uint64_t at = *line;
+        // Bytes of the input at this line, up to a full line; never beyond the input.
+        const uint32_t available = size - at < hexWidth ? static_cast<uint32_t>(size - at) : hexWidth;
+        const uint32_t n = Batch.count;
+        if (collapse && at > layout->Start && available == previous->length &&
+            std::memcmp(source->Data + at, previous->bytes, available) == 0) {
+            uint64_t next = at + hexWidth;
+            if (next > size - 1) next = size - 1;
+            AlignPosition(source, next);
+            Batch.repeat[n] = true;
+            Batch.count = n + 1;
+            continue;
+        }
+        wchar_t* text = Batch.text + used;
+        const size_t length = BuildDumpLine(source, layout, at, text);
+        Batch.repeat[n] = false;
+        Batch.joined[n] = endingLength && length + endingLength < DumpLineCapacity;
+        if (Batch.joined[n]) std::memcpy(text + length, ending, (endingLength + 1) * sizeof(wchar_t));
+        Batch.start[n] = static_cast<uint32_t>(used);
+        used += length + (Batch.joined[n] ? endingLength : 0) + 1;
+        if (collapse) {
+            std::memcpy(previous->bytes, source->Data + at, available);
+            previous->length = available;
+        }
+        Batch.count = n + 1;
+    }
+}
+
+// The lines of the window. -1 when a page of the view could not be read
+// (the lines before it are written).
+int WriteLines(InputSource* source, DumpLayout* layout, const wchar_t* lineEnding, ReadGuard* guard,
+               uint32_t* lineCount) {
+    const uint32_t flags = layout->Flags;
+    const bool altLines = (flags & DF_ALT_LINES) != 0;
     PreviousLine previous;
     bool inDuplicateRun = false;
     uint32_t count = 0;
@@ -48,42 +101,36 @@ int WriteLines(InputSource* source, DumpLayout* layout, const wchar_t* lineEndin
     const bool joinEnding = !NormalAttr && lineEnding && lineEnding[0];
     const size_t endingLength = joinEnding ? wcslen(lineEnding) : 0;
 
-    for (uint64_t line = layout->Start; line < layout->End; line += hexWidth) {
-        // Bytes of the input at this line, up to a full line; never beyond the input.
-        const uint32_t available = size - line < hexWidth ? static_cast<uint32_t>(size - line) : hexWidth;
-        if (collapse && count > 0) {
-            if (available == previous.length && std::memcmp(source->Data + line, previous.bytes, available) == 0) {
-                uint64_t next = line + hexWidth;
-                if (next > size - 1) next = size - 1;
-                AlignPosition(source, next);
-                if (!inDuplicateRun) {
-                    if (altLines && (count & 1)) SetColors(HighlightAttr);
-                    inDuplicateRun = true;
-                    QPuts(L"*");
-                    ++count;
-                    if (EndLine(lineEnding, 1) == -3) return -3;
-                }
+    uint64_t line = layout->Start;
+    auto build = [&] {
+        BuildBatch(source, layout, lineEnding, endingLength, &previous, &line);
+        return 0;
+    };
+    while (line < layout->End) {
+        const int read = guard->Read(build);
+        for (uint32_t i = 0; i < Batch.count; ++i) {
+            if (Batch.repeat[i]) {
+                if (inDuplicateRun) continue;
+                if (altLines && (count & 1)) SetColors(HighlightAttr);
+                inDuplicateRun = true;
+                QPuts(L"*");
+                ++count;
+                if (EndLine(lineEnding, 1) == -3) return -3;
                 continue;
             }
             inDuplicateRun = false;
+            if (altLines && (count & 1)) SetColors(HighlightAttr);
+            ++count;
+            const wchar_t* text = Batch.text + Batch.start[i];
+            if (Batch.joined[i]) {
+                if (EndWrittenLine(QPuts(text)) == -3) return -3;
+            } else {
+                QPuts(text);
+                if (EndLine(lineEnding, 1) == -3) return -3;
+            }
+            if (flags & DF_KEYBOARD) PollHotKeys();
         }
-        // Built before the colour is set: a page that cannot be read must
-        // not leave the highlight on.
-        const size_t length = BuildDumpLine(source, layout, line, buffer);
-        if (altLines && (count & 1)) SetColors(HighlightAttr);
-        ++count;
-        if (joinEnding && length + endingLength < DumpLineCapacity) {
-            std::memcpy(buffer + length, lineEnding, (endingLength + 1) * sizeof(wchar_t));
-            if (EndWrittenLine(QPuts(buffer)) == -3) return -3;
-        } else {
-            QPuts(buffer);
-            if (EndLine(lineEnding, 1) == -3) return -3;
-        }
-        if (flags & DF_KEYBOARD) PollHotKeys();
-        if (collapse) {
-            std::memcpy(previous.bytes, source->Data + line, available);
-            previous.length = available;
-        }
+        if (read != 0) return -1;
     }
     *lineCount = count;
     return 0;
@@ -169,19 +216,25 @@ void PrepareLayout(const DumpSettings* settings, uint32_t flags, InputSource* so
 
 int DumpOpenedInput(const wchar_t* name, uint32_t flags, const DumpSettings* settings, InputSource* source) {
     const wchar_t* lineEnding = settings->LineEnding;
-    RefineEncoding(source);
-    if ((flags & DF_DUMP_BOM) && source->BomLength) {
-        source->Position = 0;
-        source->BomLength = 0;
-    }
-
+    // A page of the input that cannot be read (the file was cut short
+    // meanwhile, its disk went away) ends this input, not the run.
+    ReadGuard guard(source);
     DumpLayout layout;
-    PrepareLayout(settings, flags, source, &layout);
-
-    if ((flags & DF_SHOW_NAME) && WriteHeader(source, lineEnding, flags) == -3) return -3;
-
+    auto prepare = [&] {
+        RefineEncoding(source);
+        if ((flags & DF_DUMP_BOM) && source->BomLength) {
+            source->Position = 0;
+            source->BomLength = 0;
+        }
+        PrepareLayout(settings, flags, source, &layout);
+        return 0;
+    };
     uint32_t lineCount = 0;
-    if (WriteLines(source, &layout, lineEnding, &lineCount) == -3) return -3;
+    int written = guard.Read(prepare);
+    if (written == 0 && (flags & DF_SHOW_NAME)) written = WriteHeader(source, lineEnding, flags);
+    if (written == 0) written = WriteLines(source, &layout, lineEnding, &guard, &lineCount);
+    if (guard.Faulted) ReportReadFault(L"Error reading \"%s\" :\r\n", source->Name, source->LastError);
+    if (written != 0) return written;
 
     const uint64_t shown = layout.End - layout.Start;
     if (flags & DF_UNIX) {
@@ -216,22 +269,5 @@ int DumpInput(const wchar_t* name, uint32_t flags, void* data) {
     if (BreakRequested) return -3;
     if (opened == -100) return WriteEmptyNotice(name, settings->LineEnding, flags);
     if (opened != 0) return -1;
-    // A page of the input that cannot be read (the file was cut short
-    // meanwhile, its disk went away) ends this input, not the run.
-    struct Dump {
-        const wchar_t* name;
-        uint32_t flags;
-        const DumpSettings* settings;
-        InputSource* source;
-    } dump{name, flags, settings, &input.source};
-    bool faulted = false;
-    const int result = GuardedRead(
-        &input.source,
-        [](void* context) {
-            const Dump* d = static_cast<const Dump*>(context);
-            return DumpOpenedInput(d->name, d->flags, d->settings, d->source);
-        },
-        &dump, &faulted);
-    if (faulted) ReportReadFault(L"Error reading \"%s\" :\r\n", input.source.Name, input.source.LastError);
-    return result;
+    return DumpOpenedInput(name, flags, settings, &input.source);
 }

@@ -101,18 +101,11 @@ int ReadListFile(const wchar_t* listName, uint32_t callbackFlags, void* callback
     wchar_t* line = buffers.Line;
     wchar_t* name = buffers.Name;
     int result = 0;
-    struct LineRead {
-        InputSource* source;
-        wchar_t* line;
-    } read{source, line};
-    auto readLine = [](void* context) {
-        const LineRead* r = static_cast<const LineRead*>(context);
-        return ReadTextLine(r->source, r->line);
-    };
-    bool faulted = false;
+    auto readLine = [source, line] { return ReadTextLine(source, line); };
     // A list cut short while it is read ends there, reported like a list
     // that cannot be opened.
-    while (source->Position < source->Size && GuardedRead(source, readLine, &read, &faulted) == 0) {
+    ReadGuard guard(source);
+    while (source->Position < source->Size && guard.Read(readLine) == 0) {
         TrimWhiteSpace(line);
         if (line[0] == L':') continue;  // a label or comment line
         RemoveQuotes(line);
@@ -134,7 +127,7 @@ int ReadListFile(const wchar_t* listName, uint32_t callbackFlags, void* callback
         if (outcome == -3) return -3;
         if (outcome != 0) result = outcome;
     }
-    if (faulted) {
+    if (guard.Faulted) {
         ReportReadFault(L"Error reading list file \"%s\" :\r\n", listName, source->LastError);
         return 2;
     }

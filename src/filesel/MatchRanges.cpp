@@ -57,25 +57,25 @@ HANDLE DescriptionSink = INVALID_HANDLE_VALUE;
 void FileDescription(const wchar_t* fullName, wchar_t* description) {
     description[0] = L'\0';
     if (!fullName || !fullName[0] || !QueryIsFileOrDirectory(fullName)) return;
-    // The host expands the function's argument too: a "%" in the name is
-    // doubled so that it stays a "%". The name is quoted, as the host wants
-    // file names with blanks, and so that a "[" or "]" in it stays part of the
-    // name instead of nesting or ending the function; a name cannot hold a
-    // double quote itself.
-    static const wchar_t Prefix[] = L"%@descript[\"";
-    size_t n = wcslen(Prefix);
-    std::memcpy(description, Prefix, n * sizeof(wchar_t));
+    // The query is "%@descript[name]". A name that form cannot carry goes in
+    // double quotes instead: "[" and "]" would nest or end the function, the
+    // host expands a "%" in the argument (so it is doubled), and the host takes
+    // a file name with blanks only in quotes. A name never holds a quote.
+    const bool quoted = wcspbrk(fullName, L"[]% ") != nullptr;
+    const wchar_t* open = quoted ? L"%@descript[\"" : L"%@descript[";
+    const wchar_t* close = quoted ? L"\"]" : L"]";
+    const size_t closeLength = wcslen(close);
+    size_t n = wcslen(open);
+    std::memcpy(description, open, n * sizeof(wchar_t));
     for (const wchar_t* p = fullName; *p; ++p) {
-        if (n + (*p == L'%' ? 2 : 1) + 2 >= ExpandCapacity) {  // no room for the name and "\"]"
+        if (n + (*p == L'%' ? 2 : 1) + closeLength >= ExpandCapacity) {  // no room for the name and the close
             description[0] = L'\0';
             return;
         }
         if (*p == L'%') description[n++] = L'%';
         description[n++] = *p;
     }
-    description[n++] = L'"';
-    description[n++] = L']';
-    description[n] = L'\0';
+    std::memcpy(description + n, close, (closeLength + 1) * sizeof(wchar_t));
     // The host may report trouble on standard error; a filter must stay quiet.
     if (DescriptionSink == INVALID_HANDLE_VALUE)
         DescriptionSink =

@@ -63,11 +63,29 @@ wchar_t* LiteralPath(const wchar_t* name);
 // system gave it.
 uint32_t PathError(uint32_t error, const wchar_t* path);
 int FormatErrorText(int code, wchar_t* text);  // text: 1024 units
-// Runs body(context); when a page of the source's mapped view cannot be read
-// the input ends there instead of the process: faulted is set, LastError
-// holds the system's error and the result is -1. Only the calling thread's
-// reads of that view are taken. body must hold nothing that needs releasing.
-int GuardedRead(InputSource* source, int (*body)(void*), void* context, bool* faulted);
+// The read guard: a page of an input's mapped view that cannot be read (the
+// file was cut short by another program, its disk went away) ends the read
+// at hand instead of the process. A guard takes such faults for one input
+// from its making to its end, on the thread that reads, and only within
+// Read: output, paging and the host around the reads are never cut short.
+// A step run by Read must hold nothing that needs releasing.
+struct ReadGuard {
+    explicit ReadGuard(InputSource* source);
+    ~ReadGuard();
+    ReadGuard(const ReadGuard&) = delete;
+    ReadGuard& operator=(const ReadGuard&) = delete;
+    // Runs step(context) and gives its result; -1 when a page of the view
+    // could not be read: Faulted is then set and the source's LastError
+    // holds the system's error.
+    int Read(int (*step)(void*), void* context);
+    template <typename Step>
+    int Read(Step& step) {
+        return Read([](void* context) { return (*static_cast<Step*>(context))(); }, &step);
+    }
+    InputSource* Source;
+    void* Registration;  // the exception handler's while the guard lives; null: nothing to guard
+    bool Faulted;
+};
 // The message (with name for its "%s") and the error line for error.
 void ReportReadFault(const wchar_t* format, const wchar_t* name, uint32_t error);
 // Downloads an address to a temporary file (name buffer of 32768 units).
@@ -78,6 +96,19 @@ constexpr uint32_t DownloadSilenceLimit = 30000;
 // temporary file stays open in *file and goes away with its last handle,
 // even when the process is ended from outside.
 int FetchUrl(const wchar_t* url, wchar_t* tempFileName, HANDLE* file, uint32_t silenceMs);
+
+// ---- Addresses -------------------------------------------------------------
+// The longest address fetched, typed or a redirect's target: what the
+// command's argument buffer holds (8,191 characters and the terminator).
+constexpr uint32_t MaxUrlLength = 8191;
+// The address reference leads to from base (RFC 3986 section 5.2; "http:g"
+// from an "http:" base is relative) into target, of units units. A null base
+// takes reference as it is, without its dot segments. 0, or
+// ERROR_INTERNET_INVALID_URL when there is no scheme or the address does not fit.
+uint32_t ResolveUrl(const wchar_t* base, const wchar_t* reference, wchar_t* target, size_t units);
+// ResolveUrl for a request: without the fragment, and "/" for an empty path
+// after an authority.
+uint32_t RequestUrl(const wchar_t* base, const wchar_t* reference, wchar_t* target, size_t units);
 
 // ---- Encodings and decoding ----------------------------------------------
 extern const uint32_t CodePageNumbers[24];         // table order gives CodePageIndex

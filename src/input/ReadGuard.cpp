@@ -2,24 +2,25 @@
 // that cannot be read (the file was cut short by another program, a network
 // share or removable disk went away) ends that input with an error instead.
 // The compiler has no structured exception handling, so a vectored handler
-// takes the fault and resumes the command thread at the guard.
+// takes the fault and resumes the command thread where the read began.
 #include "input/Input.h"
 
 namespace {
 
-struct Guard {
+// One guarded step under way: the view it reads and where Read resumes.
+struct Armed {
     uintptr_t First;  // the view, [First, End)
     uintptr_t End;
-    void* Jump[5];    // where GuardedRead resumes
+    void* Jump[5];
     DWORD Error;
-    Guard* Outer;
+    Armed* Outer;
 };
 
-// The innermost guard and the thread it belongs to; only that thread ever
-// touches Active, other threads only compare their id with GuardThread.
-Guard* Active;
-volatile DWORD GuardThread;
-void* Registration;
+// The innermost step under way and the thread it runs on. Only that thread
+// ever touches Active; the handler runs on whichever thread faulted and
+// compares its id with ArmedThread first.
+Armed* Active;
+volatile DWORD ArmedThread;
 // The system's translation of the status behind an in-page error, looked up
 // before any fault (the plug-in imports nothing from ntdll).
 using StatusToError = ULONG(WINAPI*)(LONG);
@@ -28,7 +29,7 @@ StatusToError TranslateStatus;
 [[noreturn]] __attribute__((noinline)) void ResumeAtGuard() { __builtin_longjmp(Active->Jump, 1); }
 
 LONG CALLBACK OnFault(EXCEPTION_POINTERS* pointers) {
-    if (GetCurrentThreadId() != GuardThread || !Active) return EXCEPTION_CONTINUE_SEARCH;
+    if (GetCurrentThreadId() != ArmedThread || !Active) return EXCEPTION_CONTINUE_SEARCH;
     const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
     const DWORD code = record->ExceptionCode;
     // A read (flag 0) of the input's own view, nothing else: any other fault
@@ -55,40 +56,44 @@ LONG CALLBACK OnFault(EXCEPTION_POINTERS* pointers) {
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-void Leave(Guard* guard) {
-    Active = guard->Outer;
-    if (Active) return;
-    GuardThread = 0;
-    RemoveVectoredExceptionHandler(Registration);
-    Registration = nullptr;
-}
+// Ends a step, whichever way Read is left: the step outside it is the
+// innermost again.
+struct Disarm {
+    Armed* armed;
+    ~Disarm() {
+        Active = armed->Outer;
+        if (!Active) ArmedThread = 0;
+    }
+};
 
 }  // namespace
 
-__attribute__((noinline)) int GuardedRead(InputSource* source, int (*body)(void*), void* context, bool* faulted) {
-    *faulted = false;
-    // Only views can lose their pages; the clipboard copy is ours.
-    if (!source->Data || !source->MappingHandle) return body(context);
-    Guard guard{reinterpret_cast<uintptr_t>(source->Data), reinterpret_cast<uintptr_t>(source->Data) + source->Size,
-                {}, 0, Active};
-    if (!Active) {
-        if (!TranslateStatus)
-            TranslateStatus = reinterpret_cast<StatusToError>(
-                reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlNtStatusToDosError")));
-        Registration = AddVectoredExceptionHandler(1, OnFault);
-        if (!Registration) return body(context);
-        GuardThread = GetCurrentThreadId();
-    }
-    Active = &guard;
-    if (__builtin_setjmp(guard.Jump)) {
+ReadGuard::ReadGuard(InputSource* source) : Source(source), Registration(nullptr), Faulted(false) {
+    // Only views can lose their pages; a clipboard copy or a small file read whole is ours.
+    if (!source || !source->Data || !source->MappingHandle) return;
+    if (!TranslateStatus)
+        TranslateStatus = reinterpret_cast<StatusToError>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlNtStatusToDosError")));
+    Registration = AddVectoredExceptionHandler(1, OnFault);
+}
+
+ReadGuard::~ReadGuard() {
+    if (Registration) RemoveVectoredExceptionHandler(Registration);
+}
+
+__attribute__((noinline)) int ReadGuard::Read(int (*step)(void*), void* context) {
+    if (!Registration) return step(context);
+    const uintptr_t first = reinterpret_cast<uintptr_t>(Source->Data);
+    Armed armed{first, first + Source->Size, {}, 0, Active};
+    Disarm disarm{&armed};
+    ArmedThread = GetCurrentThreadId();
+    Active = &armed;
+    if (__builtin_setjmp(armed.Jump)) {
         // Resumed from OnFault: the frames below are gone, and they held
         // nothing that needs releasing.
-        Leave(&guard);
-        source->LastError = guard.Error;
-        *faulted = true;
+        Source->LastError = armed.Error;
+        Faulted = true;
         return -1;
     }
-    const int result = body(context);
-    Leave(&guard);
-    return result;
+    return step(context);
 }

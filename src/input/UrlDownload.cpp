@@ -13,6 +13,7 @@
 #include "plugin/Version.h"
 
 #include <wininet.h>
+#include <atomic>
 #include <cwchar>
 #include <new>
 
@@ -28,51 +29,89 @@ constexpr DWORD Piece = 1 << 20;
 // arrived at once, the data is flowing.
 constexpr DWORD FlowingSign = 8192;
 constexpr int MaxRedirects = 10;
-constexpr DWORD UrlUnits = INTERNET_MAX_URL_LENGTH + 1;
+constexpr DWORD UrlUnits = MaxUrlLength + 1;
 constexpr DWORD PollMs = 50;
 
 bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix) {
     return _wcsnicmp(text, prefix, wcslen(prefix)) == 0;
 }
 
-// One download, shared by the calling thread and its worker; freed by
-// whichever of the two lets go last.
+// One download, shared by the calling thread (the caller), the worker
+// that makes the library's calls, and a closer that the caller may start
+// when it gives up; freed by whichever lets go last. The library's status
+// callback runs on whichever of them is in the library call it reports.
 struct Transfer {
-    LONG Refs = 2;
-    HMODULE Module = nullptr;     // keeps the worker's code loaded until it ends
+    LONG Refs = 2;  // every thread's own reference, counted with Interlocked calls
+    // Set by the caller before the worker starts, read-only after.
+    HMODULE Module = nullptr;  // keeps the worker's code loaded until it ends
     bool Http = true;
-    wchar_t Url[UrlUnits] = {};  // the address, then each redirect's target
-    wchar_t Next[UrlUnits] = {};
-    // Worker to caller: a piece is in Buffer, or Done. Caller to worker:
-    // the piece is taken, or the caller has given up (Abandoned).
+    DWORD SilenceMs = 0;  // also the library's time-out for every wait
     HANDLE Ready = nullptr;
     HANDLE Taken = nullptr;
-    volatile LONG Abandoned = 0;
-    volatile LONG Activity = 0;  // tick count of the server's last sign of life
-    volatile LONG Flowing = 0;   // in a read of a whole piece: the library watches for silence
-    DWORD SilenceMs = 0;  // also the library's time-out for every wait
+    // The worker's alone once it runs.
+    wchar_t Url[UrlUnits] = {};  // the address, then each redirect's target
+    wchar_t Next[UrlUnits] = {};
+    // A redirect's target as the server wrote it; the host, user and
+    // password of the request, one after another.
+    wchar_t Location[UrlUnits] = {};
+    wchar_t Names[UrlUnits] = {};
+    // Handed over by the events: the worker fills Buffer and Got, then sets
+    // Ready; the caller owns them until it sets Taken (or gives up).
     BYTE* Buffer = nullptr;
     DWORD Got = 0;
-    volatile LONG Done = 0;
+    // The worker writes Result, then sets Done; the caller reads Result
+    // only after it has seen Done.
     DWORD Result = 0;  // 0, an error code, or a negated HTTP status
-    // The request being made: whoever takes it out of this slot closes it,
-    // so it is closed exactly once (giving up closes it from the caller's
-    // side, which is how the library cancels a blocked call where it can).
+    std::atomic<bool> Done{false};
+    std::atomic<bool> Abandoned{false};  // caller to worker: the caller has given up
+    std::atomic<DWORD> Activity{0};      // tick count of the server's last sign of life (worker and caller)
+    std::atomic<bool> Flowing{false};    // worker to caller: in a read of a whole piece, the library watches for silence
+    // Worker to the status callback: the body's request is being closed;
+    // callback to worker: that closed its connection, and the reply read then.
+    std::atomic<bool> ClosingBody{false};
+    std::atomic<bool> ConnectionCutOff{false};
+    std::atomic<int> FtpReply{-1};  // callback to worker: the FTP server's reply to the file, -1 until it came
+    // The request being made, put here by the worker: whoever takes it out
+    // of this slot (with an Interlocked exchange) closes it, so it is
+    // closed exactly once. Giving up closes it on a closer thread, which is
+    // how the library cancels a blocked call where it can.
     HINTERNET volatile Request = nullptr;
-    bool ClosingBody = false;       // the final request is being closed
-    bool ConnectionCutOff = false;  // ... and only that closed its connection
+    Transfer* NextLive = nullptr;  // under LiveLock
 };
+
+// The transfers not yet freed, for the status callback: the library may
+// still report on a handle after the transfer it belongs to is gone (an
+// FTP file that it closes on a thread of its own). Linked through
+// NextLive; the callback reads the list, and whoever frees a transfer
+// takes it out first.
+SRWLOCK LiveLock = SRWLOCK_INIT;
+Transfer* LiveList = nullptr;
+
+void AddLive(Transfer* t) {
+    AcquireSRWLockExclusive(&LiveLock);
+    t->NextLive = LiveList;
+    LiveList = t;
+    ReleaseSRWLockExclusive(&LiveLock);
+}
 
 void Release(Transfer* t) {
     if (InterlockedDecrement(&t->Refs) != 0) return;
+    AcquireSRWLockExclusive(&LiveLock);
+    for (Transfer** p = &LiveList; *p; p = &(*p)->NextLive)
+        if (*p == t) {
+            *p = t->NextLive;
+            break;
+        }
+    ReleaseSRWLockExclusive(&LiveLock);
     if (t->Ready) CloseHandle(t->Ready);
     if (t->Taken) CloseHandle(t->Taken);
     LocalFree(t->Buffer);
+    t->~Transfer();
     LocalFree(t);
 }
 
-void Touch(Transfer* t) { InterlockedExchange(&t->Activity, static_cast<LONG>(GetTickCount())); }
-bool GivenUp(const Transfer* t) { return t->Abandoned != 0; }
+void Touch(Transfer* t) { t->Activity = GetTickCount(); }
+bool GivenUp(const Transfer* t) { return t->Abandoned; }
 
 void CloseRequest(Transfer* t) {
     HINTERNET request = InterlockedExchangePointer(&t->Request, nullptr);
@@ -94,13 +133,26 @@ struct RequestInSlot {
     ~RequestInSlot() { CloseRequest(t); }
 };
 
+int LastFtpReply();
+
 // The library ends a body whose last chunk was never sent as if it were
 // whole. What it does differently is keep the connection: a whole body's
 // connection goes back to be used again, a cut one's is closed when the
-// request is closed.
+// request is closed. An FTP file's closing reads the server's reply on
+// whichever thread lets go of the file last, and the library keeps the
+// last reply for that thread alone: it is taken here, on that thread.
 void CALLBACK Watch(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD) {
-    Transfer* t = reinterpret_cast<Transfer*>(context);
-    if (t && status == INTERNET_STATUS_CLOSING_CONNECTION && t->ClosingBody) t->ConnectionCutOff = true;
+    if (status != INTERNET_STATUS_CLOSING_CONNECTION && status != INTERNET_STATUS_RESPONSE_RECEIVED) return;
+    AcquireSRWLockShared(&LiveLock);
+    Transfer* t = LiveList;
+    while (t && t != reinterpret_cast<Transfer*>(context)) t = t->NextLive;
+    if (t && t->ClosingBody) {
+        if (status == INTERNET_STATUS_CLOSING_CONNECTION) t->ConnectionCutOff = true;
+        int none = -1;
+        if (status == INTERNET_STATUS_RESPONSE_RECEIVED && !t->Http)
+            t->FtpReply.compare_exchange_strong(none, LastFtpReply());
+    }
+    ReleaseSRWLockShared(&LiveLock);
 }
 
 // The worker's side of the exchange: false when the caller has given up.
@@ -124,17 +176,37 @@ DWORD ReadFailure() {
     return error == WSAETIMEDOUT ? ERROR_INTERNET_TIMEOUT : error;
 }
 
-// Copies the body piece by piece. A read waits until it has all it asked
+// How much of the body has arrived and can be read at once, 0 at its end.
+// For an FTP file on which nothing was queued yet, Wine's library waits
+// until something comes and then fails with ERROR_IO_PENDING: at least a
+// byte is there.
+bool Arrived(HINTERNET request, DWORD* available) {
+    *available = 0;
+    if (InternetQueryDataAvailable(request, available, 0, 0)) return true;
+    if (GetLastError() != ERROR_IO_PENDING) return false;
+    *available = 1;
+    return true;
+}
+
+// Copies the body piece by piece, no further than the length announced
+// (-1: none); the library hands on whatever came with the reply's header,
+// bytes past the body included. A read waits until it has all it asked
 // for, which a slow server may take hours to send, and the library's cost
 // per read makes small reads slow. So the worker first waits until
-// something has arrived and reads about that much; only when a web server's
-// data is flowing (a full buffer's worth has arrived) does it read a whole
-// piece, watched for silence by the library's time-out alone.
-DWORD CopyBody(Transfer* t, HINTERNET request, unsigned long long* received) {
-    for (;;) {
+// something has arrived and reads about that much; only when a web
+// server's data is flowing (a full buffer's worth has arrived) does it
+// read a whole piece, watched for silence by the library's time-out alone.
+DWORD CopyBody(Transfer* t, HINTERNET request, long long announced, unsigned long long* received) {
+    // Reads that give nothing although data is said to be there: a library
+    // that keeps saying so is not believed for ever, and these reads are no
+    // sign of life from the server.
+    constexpr int MaxEmptyReads = 4;
+    for (int empty = 0;;) {
         if (GivenUp(t)) return ERROR_CANCELLED;
+        const unsigned long long left = announced >= 0 ? announced - *received : ~0ull;
+        if (left == 0) return 0;
         DWORD available = 0;
-        if (!InternetQueryDataAvailable(request, &available, 0, 0)) return ReadFailure();
+        if (!Arrived(request, &available)) return ReadFailure();
         const bool flowing = t->Http && available >= FlowingSign;
         // A web body's read asks for one byte more than has arrived: the
         // library then looks for the end of the body within the read, and
@@ -143,16 +215,21 @@ DWORD CopyBody(Transfer* t, HINTERNET request, unsigned long long* received) {
         // left: this read sees the body out.
         DWORD want = Piece;
         if (!flowing && available) want = t->Http ? available + 1 : available < Piece ? available : Piece;
-        InterlockedExchange(&t->Flowing, flowing);
+        if (want > left) want = static_cast<DWORD>(left);
+        t->Flowing = flowing;
         DWORD got = 0;
-        BOOL read = InternetReadFile(request, t->Buffer, want, &got);
-        Touch(t);
-        InterlockedExchange(&t->Flowing, 0);
-        if (!read) return ReadFailure();
+        const BOOL read = InternetReadFile(request, t->Buffer, want, &got);
+        t->Flowing = false;
+        if (!read) {
+            const DWORD error = ReadFailure();
+            Touch(t);
+            return error;
+        }
         if (got == 0) {
-            if (available) continue;
+            if (available && ++empty < MaxEmptyReads) continue;
             return 0;
         }
+        empty = 0;
         *received += got;
         if (!Hand(t, got)) return ERROR_CANCELLED;
     }
@@ -218,27 +295,39 @@ bool IsRedirect(DWORD status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+// Copies a part the library found in the address to *free and moves *free
+// past it; null for a part that is absent or empty.
+const wchar_t* CopyPart(const wchar_t* part, DWORD length, wchar_t** free) {
+    if (!part || !length) return nullptr;
+    wchar_t* copy = *free;
+    wmemcpy(copy, part, length);
+    copy[length] = 0;
+    *free += length + 1;
+    return copy;
+}
+
 // Sends one GET for t->Url; the request goes into t->Request.
 DWORD SendRequest(Transfer* t, HINTERNET root, OwnedInternet* connection) {
+    // The parts are found as places in the address, so that none has a
+    // limit of its own; being parts of it, they fit together in Names.
     URL_COMPONENTSW parts{};
     parts.dwStructSize = sizeof parts;
-    wchar_t host[INTERNET_MAX_HOST_NAME_LENGTH + 1], user[256], password[256];
-    parts.lpszHostName = host;
-    parts.dwHostNameLength = INTERNET_MAX_HOST_NAME_LENGTH + 1;
-    parts.lpszUserName = user;
-    parts.dwUserNameLength = 256;
-    parts.lpszPassword = password;
-    parts.dwPasswordLength = 256;
-    parts.dwUrlPathLength = 1;  // pointers into Url, path and query together
-    parts.dwExtraInfoLength = 1;
+    parts.dwHostNameLength = parts.dwUserNameLength = parts.dwPasswordLength = 1;
+    parts.dwUrlPathLength = parts.dwExtraInfoLength = 1;
     if (!InternetCrackUrlW(t->Url, 0, 0, &parts)) return LastErrorOr(ERROR_INTERNET_INVALID_URL);
+    wchar_t* free = t->Names;
+    const wchar_t* host = CopyPart(parts.lpszHostName, parts.dwHostNameLength, &free);
+    const wchar_t* user = CopyPart(parts.lpszUserName, parts.dwUserNameLength, &free);
+    const wchar_t* password = CopyPart(parts.lpszPassword, parts.dwPasswordLength, &free);
+    if (!host) return ERROR_INTERNET_INVALID_URL;
     const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
-    connection->h = InternetConnectW(root, host, parts.nPort, user[0] ? user : nullptr, password[0] ? password : nullptr,
-                                     INTERNET_SERVICE_HTTP, 0, reinterpret_cast<DWORD_PTR>(t));
+    connection->h = InternetConnectW(root, host, parts.nPort, user, password, INTERNET_SERVICE_HTTP, 0,
+                                     reinterpret_cast<DWORD_PTR>(t));
     if (!connection->h) return LastErrorOr(ERROR_INTERNET_CANNOT_CONNECT);
     SetTimeouts(connection->h, t->SilenceMs);
-    // The path runs on into the query; an empty one is the root.
-    const wchar_t* path = parts.lpszUrlPath && *parts.lpszUrlPath ? parts.lpszUrlPath : L"/";
+    // The path runs on into the query (the address has a path, and no
+    // fragment: RequestUrl made it so).
+    const wchar_t* path = parts.lpszUrlPath;
     static const wchar_t* const AnyType[] = {L"*/*", nullptr};
     const DWORD flags = HttpOpenFlags | INTERNET_FLAG_NO_AUTO_REDIRECT | (secure ? INTERNET_FLAG_SECURE : 0);
     HINTERNET request = HttpOpenRequestW(connection->h, L"GET", path, nullptr, nullptr, const_cast<const wchar_t**>(AnyType),
@@ -250,16 +339,27 @@ DWORD SendRequest(Transfer* t, HINTERNET root, OwnedInternet* connection) {
     return 0;
 }
 
+// Wine's internet library keeps the first 4,095 bytes of a header line of
+// the reply and drops the rest without a word, so a target that fills the
+// line after "Location: " may have been cut: following it would fetch some
+// other address.
+constexpr size_t CutLocation = 4095 - (sizeof "Location: " - 1);
+bool HeaderLinesCut() {
+    static const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}
+
 // Where a redirect leads: 0 with t->Next set, or the result that ends the
 // download.
 DWORD RedirectTarget(Transfer* t, HINTERNET request, DWORD status) {
+    DWORD bytes = sizeof t->Location, index = 0;
+    if (!HttpQueryInfoW(request, HTTP_QUERY_LOCATION, t->Location, &bytes, &index))
+        return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? ERROR_INTERNET_INVALID_URL : StatusResult(status);
+    t->Location[UrlUnits - 1] = 0;
+    if (!t->Location[0]) return StatusResult(status);
+    if (HeaderLinesCut() && wcslen(t->Location) >= CutLocation) return ERROR_INTERNET_INVALID_URL;
     wchar_t* location = t->Next;
-    QueryText(request, HTTP_QUERY_LOCATION, location, UrlUnits);
-    if (!location[0]) return StatusResult(status);
-    wchar_t combined[UrlUnits];
-    DWORD length = UrlUnits;
-    if (!InternetCombineUrlW(t->Url, location, combined, &length, 0)) return StatusResult(status);
-    wcscpy(location, combined);
+    if (RequestUrl(t->Url, t->Location, location, UrlUnits)) return ERROR_INTERNET_INVALID_URL;
     // Only web addresses are followed; any other target leaves the status
     // as the answer.
     if (StartsWithNoCase(location, L"http://")) {
@@ -296,7 +396,7 @@ DWORD FetchHttp(Transfer* t, HINTERNET root) {
         const long long announced = AnnouncedLength(request);
         const bool checkChunks = KeepsConnection(request);
         unsigned long long received = 0;
-        error = CopyBody(t, request, &received);
+        error = CopyBody(t, request, announced, &received);
         if (error) return error;
         // A connection that ends before the announced length is a broken
         // download, not a short file.
@@ -340,14 +440,20 @@ DWORD FetchFtp(Transfer* t, HINTERNET root) {
     if (GivenUp(t)) return ERROR_CANCELLED;
     Touch(t);
     unsigned long long received = 0;
-    DWORD error = CopyBody(t, request, &received);
+    DWORD error = CopyBody(t, request, -1, &received);
     if (error) return error;
     // The data connection ends the same way whether the file was sent whole
     // or the server gave up on it; only its reply afterwards ("226" or
-    // "426") tells, and closing the file is what reads that reply.
+    // "426") tells, and closing the file is what reads that reply. A wait
+    // for data that the library began on a thread of its own may still
+    // hold the file; it is then closed there, as soon as that wait ends.
+    t->ClosingBody = true;
     CloseRequest(t);
-    if (LastFtpReply() >= 400) return ERROR_INTERNET_CONNECTION_ABORTED;
-    return 0;
+    for (const DWORD start = GetTickCount(); t->FtpReply < 0; Sleep(10)) {
+        if (GivenUp(t)) return ERROR_CANCELLED;
+        if (GetTickCount() - start >= t->SilenceMs) return ERROR_INTERNET_TIMEOUT;
+    }
+    return t->FtpReply >= 400 ? ERROR_INTERNET_CONNECTION_ABORTED : 0;
 }
 
 DWORD WINAPI Fetch(void* context) {
@@ -369,7 +475,7 @@ DWORD WINAPI Fetch(void* context) {
         }
     }
     t->Result = result;
-    InterlockedExchange(&t->Done, 1);
+    t->Done = true;
     SetEvent(t->Ready);
     HMODULE module = t->Module;
     Release(t);
@@ -377,12 +483,39 @@ DWORD WINAPI Fetch(void* context) {
     return 0;
 }
 
-// The caller lets go: the worker stops at its next step, or when its
-// blocked call returns.
-void GiveUp(Transfer* t) {
-    InterlockedExchange(&t->Abandoned, 1);
+// The closer: closes the request still in the slot, then lets go.
+DWORD WINAPI CloseAway(void* context) {
+    Transfer* t = static_cast<Transfer*>(context);
     CloseRequest(t);
+    Release(t);
+    // Lets go of the reference GiveUp took on this code for this thread.
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<const wchar_t*>(&CloseAway), &module);
+    FreeLibraryAndExitThread(module, 0);
+    return 0;
+}
+
+// The caller lets go at once: the worker stops at its next step, or when
+// its blocked call returns. The request is closed on a thread of its own:
+// a close waits for a read in progress, and Wine's library reads the rest
+// of the body first (to keep the connection), for as long as the server
+// keeps sending. Without that thread the worker closes it when it ends.
+void GiveUp(Transfer* t) {
+    t->Abandoned = true;
     SetEvent(t->Taken);
+    HMODULE module = nullptr;
+    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<const wchar_t*>(&CloseAway),
+                           &module)) {
+        InterlockedIncrement(&t->Refs);
+        HANDLE closer = CreateThread(nullptr, 0, CloseAway, t, 0, nullptr);
+        if (closer) {
+            CloseHandle(closer);
+        } else {
+            InterlockedDecrement(&t->Refs);
+            FreeLibrary(module);
+        }
+    }
     Release(t);
 }
 
@@ -403,7 +536,11 @@ Transfer* StartTransfer(const wchar_t* url, bool http, DWORD silenceMs, DWORD* e
     };
     t->Http = http;
     t->SilenceMs = silenceMs;
-    wcsncpy(t->Url, url, UrlUnits - 1);
+    // What is requested: the address without its fragment and dot segments.
+    if (DWORD invalid = RequestUrl(nullptr, url, t->Url, UrlUnits)) {
+        SetLastError(invalid);
+        return fail();
+    }
     t->Buffer = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, Piece));
     t->Ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     t->Taken = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -412,6 +549,7 @@ Transfer* StartTransfer(const wchar_t* url, bool http, DWORD silenceMs, DWORD* e
                             &t->Module))
         return fail();
     Touch(t);
+    AddLive(t);
     HANDLE thread = CreateThread(nullptr, 0, Fetch, t, 0, nullptr);
     if (!thread) return fail();
     CloseHandle(thread);
@@ -432,7 +570,7 @@ DWORD RunTransfer(const wchar_t* url, bool http, DWORD silenceMs, HANDLE file) {
             return ERROR_CANCELLED;
         }
         if (waited != WAIT_OBJECT_0) {
-            if (t->Flowing || GetTickCount() - static_cast<DWORD>(t->Activity) < silenceMs) continue;
+            if (t->Flowing || GetTickCount() - t->Activity < silenceMs) continue;
             GiveUp(t);
             return ERROR_INTERNET_TIMEOUT;
         }
@@ -441,7 +579,7 @@ DWORD RunTransfer(const wchar_t* url, bool http, DWORD silenceMs, HANDLE file) {
             // The library's own time-out ends its wait with whatever code
             // the phase gives; after that long a silence it is the time-out.
             if (result && static_cast<int>(result) > 0 &&
-                GetTickCount() - static_cast<DWORD>(t->Activity) >= silenceMs)
+                GetTickCount() - t->Activity >= silenceMs)
                 result = ERROR_INTERNET_TIMEOUT;
             Release(t);
             return result;
@@ -471,7 +609,7 @@ int FetchUrl(const wchar_t* url, wchar_t* tempFileName, HANDLE* file, uint32_t s
         http = true;
     else
         return -2;
-    if (wcslen(url) >= UrlUnits) return ERROR_INTERNET_INVALID_URL;
+    if (wcslen(url) > MaxUrlLength) return ERROR_INTERNET_INVALID_URL;
 
     // The system creates an empty file of a fresh name, so two downloads
     // never share one.

@@ -27,6 +27,8 @@ extern const wchar_t UsageText[];
 extern HANDLE ConsoleOut;
 extern HWND TerminalWindow;
 extern int32_t HostMajor, HostMinor, HostBuild;
+// Set by the console control handler on the system's thread for it; read by
+// the command thread and by the reader of a copy of standard input.
 extern volatile LONG BreakRequested;
 extern LONG CtrlHandlerInstalled;
 

@@ -1,11 +1,15 @@
 #!/usr/bin/python3
 """The release zip as a Windows user gets it, read without Wine: the entries
-in their fixed order and time, and in each of the three binaries the version
-resource (what Explorer's Details tab shows), no link time stamp, no symbols
-and no folder of the build machine.
+in their fixed order and time, the licence and the notices, and in each of the
+three binaries the version resource (what Explorer's Details tab shows), the
+Windows version its headers ask for, no link time stamp, no symbols and no
+folder of the build machine; every library the link brought in (from the
+build's link maps) is named in the notices for that binary.
 
 release_binaries.py ZIP SOURCE_DIR BUILD_DIR; exit code 0 when every check passed.
 """
+import os
+import re
 import struct
 import sys
 import zipfile
@@ -23,7 +27,10 @@ BINARIES = [
     ("runner/TakeCmd.dll", VFT_DLL,
      "Bytora stand-in host services for bytora.exe (not Take Command's TakeCmd.dll)", "TakeCmd"),
 ]
-ENTRIES = ["Bytora.dll", "README.txt", "runner/bytora.exe", "runner/TakeCmd.dll"]
+ENTRIES = ["Bytora.dll", "LICENSE.txt", "README.txt", "THIRD-PARTY-NOTICES.txt", "runner/bytora.exe",
+           "runner/TakeCmd.dll"]
+# Windows 7: the binaries search folders with FindExInfoBasic and large fetches.
+WINDOWS_VERSION = (6, 1)
 
 passed = failed = 0
 
@@ -52,6 +59,8 @@ class Pe:
         optional = pe + 24
         if struct.unpack_from("<H", data, optional)[0] != 0x20B:
             raise ValueError("not PE32+")
+        os_major, os_minor, _, _, sub_major, sub_minor = struct.unpack_from("<6H", data, optional + 40)
+        self.os_version, self.subsystem_version = (os_major, os_minor), (sub_major, sub_minor)
         count = struct.unpack_from("<I", data, optional + 108)[0]
         self.directories = [struct.unpack_from("<II", data, optional + 112 + 8 * i) for i in range(count)]
         self.sections = []
@@ -70,6 +79,19 @@ class Pe:
     def directory(self, index):
         rva, size = self.directories[index] if index < len(self.directories) else (0, 0)
         return (self.offset(rva), size) if rva and size else (None, 0)
+
+    def c_string(self, rva):
+        at = self.offset(rva)
+        return self.data[at:self.data.index(b"\0", at)].decode("ascii")
+
+    def imported_dlls(self):
+        """The names of the DLLs the import table names, lower case."""
+        at, _ = self.directory(1)
+        names = []
+        while at is not None and any(self.data[at:at + 20]):
+            names.append(self.c_string(struct.unpack_from("<I", self.data, at + 12)[0]).lower())
+            at += 20
+        return names
 
     def version_resource(self):
         """The bytes of the first language of resource RT_VERSION, id 1; None when absent."""
@@ -127,6 +149,8 @@ def check_binary(name, data, file_type, description, internal, forbidden):
         check(False, f"{name}: readable PE32+ file with a readable version resource ({e})")
         return
     check(pe.machine == 0x8664, f"{name}: built for x64 (machine {pe.machine:#x})")
+    check(pe.os_version == WINDOWS_VERSION and pe.subsystem_version == WINDOWS_VERSION,
+          f"{name}: headers ask for Windows {WINDOWS_VERSION} (OS {pe.os_version}, subsystem {pe.subsystem_version})")
     # No link time: the same commit links to the same bytes.
     export, export_size = pe.directory(0)
     export_time = struct.unpack_from("<I", data, export + 4)[0] if export is not None else 0
@@ -162,10 +186,56 @@ def check_binary(name, data, file_type, description, internal, forbidden):
           f"{name}: one string table, 040904B0, the one the Translation entry names")
     strings = {s[0]: s[1] for s in tables[0][2]} if tables else {}
     expected = {"CompanyName": "The Bytora developers", "FileDescription": description, "FileVersion": VERSION,
-                "InternalName": internal, "OriginalFilename": name.split("/")[-1], "ProductName": "Bytora",
+                "InternalName": internal, "LegalCopyright": "Copyright (c) 2026 The Bytora developers; MIT licence",
+                "OriginalFilename": name.split("/")[-1], "ProductName": "Bytora",
                 "ProductVersion": VERSION}
     for field, value in expected.items():
         check(strings.get(field) == value, f"{name}: {field} is {value!r} (got {strings.get(field)!r})")
+
+
+def notice_sections(text):
+    """{library: set of zip entries it is named in} from the notices' "N. library" / "in: ..." lines."""
+    found = re.findall(r"^\d+\. (\S.*)\r\n +in: (.+)\r\n", text, re.M)
+    return {library: {b.strip().replace("\\", "/") for b in binaries.split(",")} for library, binaries in found}
+
+
+def linked_files(map_text):
+    """The toolchain's files a link map shows linked in: archives with members taken, and objects."""
+    files = set(re.findall(r"^LOAD (/usr/\S+\.o)$", map_text, re.M))
+    members = map_text.split("Archive member included", 1)[-1].split("\nDiscarded input sections", 1)[0]
+    return files | set(re.findall(r"^(/usr/\S+\.a)\(", members, re.M))
+
+
+def library_of(path, imported):
+    """The notices' name of the library a toolchain file belongs to; None for one they do not know."""
+    name = os.path.basename(path).lower()
+    if name in ("libgcc.a", "libgcc_eh.a", "crtbegin.o", "crtend.o"):
+        return "libgcc"
+    if name == "libstdc++.a":
+        return "libstdc++"
+    if name in ("libpthread.a", "libwinpthread.a"):
+        return "winpthreads"
+    if name in ("crt2.o", "crt2u.o", "dllcrt2.o", "libmingw32.a", "libmingwex.a", "libmoldname.a"):
+        return "MinGW-w64 runtime"
+    # The import library of a DLL the binary imports: the runtime's stubs.
+    if name.startswith("lib") and name.endswith(".a") and name[3:-2] + ".dll" in imported:
+        return "MinGW-w64 runtime"
+    return None
+
+
+def check_notices(name, data, build_dir, sections):
+    map_path = os.path.join(build_dir, "link", name.split("/")[-1] + ".map")
+    try:
+        with open(map_path, encoding="utf-8", errors="replace") as f:
+            files = linked_files(f.read())
+        imported = Pe(data).imported_dlls()
+    except (OSError, ValueError, struct.error) as e:
+        check(False, f"{name}: link map and imports readable ({e})")
+        return
+    linked = {library_of(path, imported) or path for path in files}
+    named = {library for library, binaries in sections.items() if name in binaries}
+    check(linked == named, f"{name}: the notices name what the link brought in "
+                           f"(linked {sorted(linked)}, named {sorted(named)})")
 
 
 def main(argv):
@@ -183,10 +253,21 @@ def main(argv):
         check(f"Bytora {VERSION} for 64-bit Windows\r\n".encode() in readme and b"\n" not in readme.replace(b"\r\n", b"")
               and b"@" + b"OPTIONS@" not in readme and b"/[S" in readme,
               "README.txt names the version, has Windows line ends and the option tables")
+        answers = [b"126 ", b"87 ", b"byte-order mark", b"/N:B", b"/![S0,0]", b"Windows 7", b"LICENSE.txt",
+                   b"THIRD-PARTY-NOTICES.txt"]
+        check(all(a in readme for a in answers), "README.txt speaks of " + ", ".join(a.decode() for a in answers))
+        with open(os.path.join(source_dir, "LICENSE"), encoding="utf-8") as f:
+            licence = f.read().replace("\n", "\r\n").encode()
+        check("LICENSE.txt" in names and z.read("LICENSE.txt") == licence and
+              b"Copyright (c) 2026 The Bytora developers" in licence and licence.startswith(b"MIT License"),
+              "LICENSE.txt is the repository's MIT licence with Windows line ends")
+        notices = z.read("THIRD-PARTY-NOTICES.txt").decode() if "THIRD-PARTY-NOTICES.txt" in names else ""
+        sections = notice_sections(notices)
         forbidden = sorted({source_dir.rstrip("/"), build_dir.rstrip("/")})
         for name, file_type, description, internal in BINARIES:
             if name in names:
                 check_binary(name, z.read(name), file_type, description, internal, forbidden)
+                check_notices(name, z.read(name), build_dir, sections)
     print(f"release_binaries: {passed} passed, {failed} failed")
     return 0 if failed == 0 else 1
 

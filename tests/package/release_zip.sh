@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The release zip as a Windows user meets it: unpacked into a fresh folder far
 # from the build, the runner in its own folder finds the plug-in above it and
-# dumps a file, and "/??" names the version. release_zip.sh ZIP; exit code 0
-# when every check passed.
+# dumps a file, "/??" names the version, and with a library taken away it says
+# which and where it looked. release_zip.sh ZIP; exit code 0 when every check
+# passed.
 set -u
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 source "$ROOT/tools/buildenv.sh"
@@ -49,9 +50,33 @@ else
     fail "/??: exit code $rc, output ends: $(tail -c 80 "$WORK/out" | od -c | head -5)"
 fi
 
-# Nothing but the zip's four files came out of it, and the runner wrote nothing beside them.
+# Each library taken away in turn (or moved): the runner names the missing
+# file, every place it looked and the system's reason (Wine's text for
+# ERROR_FILE_NOT_FOUND), and exits with 126 without output; the stand-in host
+# beside the plug-in serves as well as beside the runner.
+TOP=$(winepath -w "$WORK/copy")
+NOT_FOUND=': File not found.\r\n'
+while IFS='|' read -r change rc expected; do
+    rm -rf "$WORK/copy" && cp -r "$WORK/unpacked" "$WORK/copy" || exit 1
+    (cd "$WORK/copy" && eval "$change")
+    wine "$WORK/copy/runner/bytora.exe" <"$WORK/hello.txt" >"$WORK/out" 2>"$WORK/err"
+    got=$?
+    # shellcheck disable=SC2059 # the expected text holds \r\n and a %s for the folder at each place
+    printf "$expected" "$TOP" "$TOP" >"$WORK/expected_err"
+    if [ "$got" -eq "$rc" ] && cmp -s "$WORK/err" "$WORK/expected_err" && { [ "$rc" -eq 0 ] || [ ! -s "$WORK/out" ]; }; then
+        pass "$change: exit code $rc and its message"
+    else
+        fail "$change: exit code $got, standard error: $(od -c "$WORK/err" | head -8)"
+    fi
+done <<ROWS
+rm Bytora.dll|126|bytora: Bytora.dll not found. Looked for:\r\n  %s\\\\runner\\\\Bytora.dll$NOT_FOUND  %s\\\\Bytora.dll$NOT_FOUND
+rm runner/TakeCmd.dll|126|bytora: TakeCmd.dll (the runner's stand-in host services) not found. Looked for:\r\n  %s\\\\runner\\\\TakeCmd.dll$NOT_FOUND  %s\\\\TakeCmd.dll$NOT_FOUND
+mv runner/TakeCmd.dll .|0|
+ROWS
+
+# Nothing but the zip's files came out of it, and the runner wrote nothing beside them.
 listing=$(cd "$WORK/unpacked" && find . -type f | LC_ALL=C sort | tr '\n' ' ')
-if [ "$listing" = "./Bytora.dll ./README.txt ./runner/TakeCmd.dll ./runner/bytora.exe " ]; then
+if [ "$listing" = "./Bytora.dll ./LICENSE.txt ./README.txt ./THIRD-PARTY-NOTICES.txt ./runner/TakeCmd.dll ./runner/bytora.exe " ]; then
     pass "the unpacked folder holds only the zip's files"
 else
     fail "the unpacked folder holds: $listing"

@@ -402,4 +402,229 @@ TEST(FetchUrl, SilenceEndsTheDownloadButSlownessDoesNot) {
     }
 }
 
+// The reference with every character but letters, digits and "-._~"
+// percent-escaped: a query value that reaches the server as it is.
+std::wstring Escaped(const std::wstring& reference) {
+    std::wstring text;
+    for (wchar_t ch : reference) {
+        if (iswalnum(ch) || wcschr(L"-._~", ch)) {
+            text += ch;
+        } else {
+            wchar_t hex[4];
+            swprintf(hex, 4, L"%%%02X", static_cast<unsigned>(ch));
+            text += hex;
+        }
+    }
+    return text;
+}
+
+// Addresses of the echo server's /e/ and /hops/ (tests/url/servers.py): each
+// run dumps the request target the server received, or fails with the error
+// line given; a failure dumps nothing. No download is left either way.
+struct Fetch {
+    std::wstring url;
+    std::string sent;   // the request target; empty: a failure
+    std::string error;  // the line under "Error fetching"
+};
+
+void ExpectFetches(std::initializer_list<Fetch> fetches) {
+    for (const Fetch& f : fetches) {
+        const int before = Downloads();
+        ChildResult r = RunBytora(f.url);
+        const std::string shown = Narrow(f.url).substr(0, 80);
+        if (f.error.empty()) {
+            EXPECT_EQ(r.exitCode, 0u) << shown;
+            EXPECT_EQ(r.err, "") << shown;
+            EXPECT_EQ(r.out, Prelude + DumpOfFile(f.sent, L"")) << shown;
+        } else {
+            EXPECT_EQ(r.exitCode, 2u) << shown;
+            EXPECT_EQ(r.err, Prefix + "Error fetching \"" + Narrow(f.url) + "\" :\r\n   " + f.error + "\r\n") << shown;
+            EXPECT_EQ(r.out, Prelude) << shown;
+        }
+        EXPECT_EQ(Downloads(), before) << shown;
+    }
+}
+
+const std::string InvalidUrl = LibraryText(ERROR_INTERNET_INVALID_URL);
+
+// "to=" makes the server's answer a redirect to the reference.
+std::wstring RedirectTo(const wchar_t* from, const std::wstring& reference) {
+    return Url(L"http", "HTTP", from) + L"to=" + Escaped(reference);
+}
+
+TEST(UrlRedirect, TargetsAreResolvedAndNoFragmentIsSent) {
+    ExpectFetches({
+        // A query alone replaces the query of the same resource.
+        {RedirectTo(L"/e/qbase/page?x=1&", L"?x=2"), "/e/qbase/page?x=2", ""},
+        // Dot segments, above the root too, a fragment, a network-path
+        // reference and a full address of its own.
+        {RedirectTo(L"/e/b/c/d;p?", L"/../e/g"), "/e/g", ""},
+        {RedirectTo(L"/e/b/c/d;p?", L"./g/."), "/e/b/c/g/", ""},
+        {RedirectTo(L"/e/b/c/d;p?", L"../../../../e/g#s"), "/e/g", ""},
+        {RedirectTo(L"/e/b/c/d;p?", L"g;x=1/../y?z#s/../x"), "/e/b/c/y?z", ""},
+        {RedirectTo(L"/e/b/c/d;p?", L"//127.0.0.1:{HTTP}/e/./net"), "/e/net", ""},
+        {RedirectTo(L"/e/b/c/d;p?", L"HTTP://127.0.0.1:{HTTP}/e/x/../abs"), "/e/abs", ""},
+        // Typed addresses keep their fragments and dot segments home too.
+        {Url(L"http", "HTTP", L"/e/typed#part"), "/e/typed", ""},
+        {Url(L"http", "HTTP", L"/e/x/../typed?q=1#part"), "/e/typed?q=1", ""},
+    });
+}
+
+TEST(UrlRedirect, ToAnIpv6Literal) {
+    if (Port("HTTP6").empty()) GTEST_SKIP() << "no IPv6 loopback address (::1) here: IPv6 targets not tested";
+    ExpectFetches({
+        {L"http://[::1]:" + Port("HTTP6") + L"/e/typed", "/e/typed", ""},
+        {RedirectTo(L"/e/v6?", L"http://[::1]:{HTTP6}/e/moved"), "/e/moved", ""},
+    });
+}
+
+// Exactly ten redirects are followed; the eleventh is one too many.
+TEST(UrlRedirect, TenAreFollowedAndElevenAreTooMany) {
+    ExpectFetches({
+        {Url(L"http", "HTTP", L"/hops/10"), "/hops/0", ""},
+        {Url(L"http", "HTTP", L"/hops/11"), "",
+         LibraryText(ERROR_HTTP_REDIRECT_FAILED, "The request was redirected more than 10 times.")},
+    });
+}
+
+// An address of the echo server of exactly length characters: path, then
+// as many letters a as it takes, then tail.
+std::wstring LongUrl(const wchar_t* path, size_t length, const std::wstring& tail = L"") {
+    std::wstring url = Url(L"http", "HTTP", path);
+    return url + std::wstring(length - url.size() - tail.size(), L'a') + tail;
+}
+
+// What the echo server receives for an address of its own.
+std::string Target(const std::wstring& url) { return Narrow(url.substr(Url(L"http", "HTTP", L"").size())); }
+
+TEST(UrlLength, LongAddressesAndTargetsUpToTheLimit) {
+    // The command takes 8,190 characters as its only argument.
+    const std::wstring typed = LongUrl(L"/e/", 8190);
+    const std::wstring server = L"@127.0.0.1:" + Port("FTP") + L"/sub/file.txt";
+    const std::wstring ftp = L"ftp://anonymous:" + std::wstring(8190 - 16 - server.size(), L'p') + server;
+    const std::wstring credentials = L"http://user:" + std::wstring(300, L'p') + L"@127.0.0.1:" + Port("HTTP");
+    // Targets as the server wrote them: this library keeps 4,084
+    // characters of a Location for certain (4,095 bytes of its line).
+    const std::wstring whole = LongUrl(L"/e/", 4084), cut = LongUrl(L"/e/", 4085), longer = LongUrl(L"/e/", 6000);
+    // A query of 4,000 letters after a long address: a target of 8,191
+    // characters, or one more.
+    const std::wstring grown = LongUrl(L"/e/", 8191 - 4001), overgrown = LongUrl(L"/e/", 8192 - 4001);
+    ExpectFetches({
+        {typed, Target(typed), ""},
+        {ftp, "FTP file\r\n", ""},
+        {credentials + L"/e/cred", "/e/cred", ""},
+        {RedirectTo(L"/e/l?", whole), Target(whole), ""},
+        {RedirectTo(L"/e/l?", cut), "", InvalidUrl},
+        {RedirectTo(L"/e/l?", longer), "", InvalidUrl},
+        {grown + L"?grow=4000", Target(grown) + "?" + std::string(4000, 'q'), ""},
+        {overgrown + L"?grow=4000", "", InvalidUrl},
+    });
+}
+
+// The limit itself, which the command line cannot reach.
+TEST(FetchUrl, AddressesOf8191CharactersAreFetched) {
+    const int before = Downloads();
+    const std::wstring longest = LongUrl(L"/e/", 8191), over = LongUrl(L"/e/", 8192);
+    wchar_t name[32768];
+    HANDLE file = nullptr;
+    ASSERT_EQ(FetchUrl(longest.c_str(), name, &file, DownloadSilenceLimit), 0);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(ReadBytes(name), Target(longest));
+    CloseHandle(file);
+    EXPECT_EQ(FetchUrl(over.c_str(), name, &file, DownloadSilenceLimit), ERROR_INTERNET_INVALID_URL);
+    EXPECT_EQ(file, nullptr);
+    EXPECT_EQ(Downloads(), before);
+}
+
+// Milliseconds since start.
+long long MsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The body is exactly the announced length: bytes that come after it are
+// neither dumped nor waited for, whether the server closes or keeps the
+// connection.
+TEST(UrlDump, TheBodyIsExactlyTheAnnouncedLength) {
+    const struct {
+        const wchar_t* path;
+        std::string body;  // empty: the resource is empty
+    } cases[] = {
+        {L"/over/5/close", "HELLO"},
+        {L"/over/5/open", "HELLO"},
+        {L"/over/0/close", ""},
+        {L"/over/0/open", ""},
+    };
+    const int before = Downloads();
+    for (const auto& c : cases) {
+        const std::wstring url = Url(L"http", "EDGES", c.path);
+        const auto started = std::chrono::steady_clock::now();
+        ChildResult r = RunBytora(url);
+        // Well short of the 30 s silence limit.
+        EXPECT_LT(MsSince(started), 10000) << Narrow(url);
+        EXPECT_EQ(r.exitCode, 0u) << Narrow(url);
+        EXPECT_EQ(r.err, "") << Narrow(url);
+        const std::string dump =
+            c.body.empty() ? "\r\nFile " + Quoted(url) + " is empty.\r\n" : DumpOfFile(c.body, L"");
+        EXPECT_EQ(r.out, Prelude + dump) << Narrow(url);
+    }
+    EXPECT_EQ(Downloads(), before);
+}
+
+// An FTP server that pauses between pieces of a file, or before its first
+// byte, is waited for: only silence as long as the limit ends a download.
+// Its reply after the file still decides, although the library then reads
+// it on a thread of its own.
+TEST(UrlDump, FtpDataThatPausesIsWaitedFor) {
+    const struct {
+        const wchar_t* path;
+        long long pausesMs;  // what the server waits in all
+        bool whole;          // or given up by the server after 1000 bytes
+    } cases[] = {
+        {L"/steps.bin", 10 + 100 + 300 + 1000, true},
+        {L"/late.bin", 500, true},
+        {L"/late-aborted.bin", 500, false},
+    };
+    const std::string dump = DumpOfFile(Pattern(5000), L"");
+    const int before = Downloads();
+    for (const auto& c : cases) {
+        const std::wstring url = Url(L"ftp", "FTP_PAUSED", c.path);
+        const auto started = std::chrono::steady_clock::now();
+        ChildResult r = RunBytora(url);
+        const long long ms = MsSince(started);
+        EXPECT_GE(ms, c.pausesMs) << Narrow(url);
+        EXPECT_LT(ms, c.pausesMs + 10000) << Narrow(url);
+        if (c.whole) {
+            EXPECT_EQ(r.exitCode, 0u) << Narrow(url);
+            EXPECT_EQ(r.err, "") << Narrow(url);
+            EXPECT_EQ(r.out, Prelude + dump) << Narrow(url);
+        } else {
+            EXPECT_EQ(r.exitCode, 2u) << Narrow(url);
+            EXPECT_EQ(r.err, Prefix + "Error fetching \"" + Narrow(url) + "\" :\r\n   " +
+                                 LibraryText(ERROR_INTERNET_CONNECTION_ABORTED) + "\r\n");
+            EXPECT_EQ(r.out, Prelude) << Narrow(url);
+        }
+    }
+    EXPECT_EQ(Downloads(), before);
+}
+
+// A body that comes in a burst (read in whole pieces from then on) and then
+// trickles on for longer than the silence limit, each pause shorter than
+// it, is not cut off: the wait for a whole piece is watched by the
+// library's own time-out, which sees every byte.
+TEST(FetchUrl, ABurstThenATrickleIsNotCutOff) {
+    const DWORD limit = 1500;
+    const std::wstring url = Url(L"http", "EDGES", L"/burst-trickle");
+    const int before = Downloads();
+    wchar_t name[32768];
+    HANDLE file = nullptr;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(FetchUrl(url.c_str(), name, &file, limit), 0);
+    // Eight pauses of 0.3 s.
+    EXPECT_GE(MsSince(started), 2400);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(ReadBytes(name), Pattern(65536 + 8 * 1024));
+    CloseHandle(file);
+    EXPECT_EQ(Downloads(), before);
+}
+
 }  // namespace

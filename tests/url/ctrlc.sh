@@ -14,7 +14,7 @@ downloads() {
     find "$WINEPREFIX"/drive_c/users/*/Temp -maxdepth 1 -name 'MMF*.tmp' -newer "$WORK/started" 2>/dev/null | wc -l
 }
 
-for path in /slow /hang; do
+for path in /slow /hang /bytes/1073741824; do
     before=$(downloads)
     start "http://127.0.0.1:$BYTORA_TEST_HTTP_PORT$path" http://127.0.0.1:$BYTORA_TEST_HTTP_PORT/text.txt
     # The download is under way once its temporary file exists.

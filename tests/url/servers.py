@@ -4,7 +4,9 @@ nobody trusts, anonymous read-only FTP over WORK_DIR/ftp, and a port whose
 connections are never taken (STUCK). Besides well-behaved resources the
 HTTP servers misbehave as real ones do: bodies cut short, replies that are
 no HTTP, redirects in a loop or to where they should not lead, silence and
-trickles; the FTP server ends "aborted.bin" halfway with a 426 reply.
+trickles; the FTP server ends "aborted.bin" halfway with a 426 reply. Where
+the machine has an IPv6 loopback address, a twin of the plain HTTP server
+listens on ::1 (HTTP6).
 
 Usage: servers.py WORK_DIR
 The authorities, certificates and revocation lists are made here with
@@ -26,11 +28,13 @@ import subprocess
 import sys
 import threading
 import time
+import urllib.parse
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import FTPHandler
-from pyftpdlib.servers import FTPServer
+from pyftpdlib.ioloop import IOLoop
+from pyftpdlib.servers import FTPServer, ThreadedFTPServer
 
 WORK = sys.argv[1]
 LIFETIME = 600
@@ -60,6 +64,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         path = self.path.split("?")[0]
+        if self.address_case(path):
+            return
         try:
             if path == "/text.txt":
                 self.send_body(200, TEXT, "text/plain; charset=utf-8")
@@ -165,6 +171,39 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except (ConnectionError, OSError):
             self.close_connection = True
 
+    def address_case(self, path):
+        """Addresses as they reach the server; False for other paths.
+        /e/...: the request target, exactly as received, is the body; with
+        "to=REF" in the query the answer is a 302 to REF instead ({HTTP} and
+        {HTTP6} in it stand for those servers' ports), with "grow=N" a 302 to
+        "?" and N letters q. /hops/N: a 302 to /hops/N-1, and /hops/0 is
+        the target."""
+        query = urllib.parse.parse_qs(self.path.partition("?")[2])
+        try:
+            if path.startswith("/e/") and "to" in query:
+                location = query["to"][0]
+                for name in ("HTTP", "HTTP6"):
+                    location = location.replace("{%s}" % name, str(PORTS.get(name)))
+                self.moved(location)
+            elif path.startswith("/e/") and "grow" in query:
+                self.moved("?" + "q" * int(query["grow"][0]))
+            elif path.startswith("/hops/") and int(path[len("/hops/"):]) > 0:
+                self.moved("/hops/%d" % (int(path[len("/hops/"):]) - 1))
+            elif path.startswith("/e/") or path.startswith("/hops/"):
+                self.send_body(200, self.path.encode("latin-1"), "text/plain")
+            else:
+                return False
+        except (ConnectionError, OSError):
+            self.close_connection = True
+        return True
+
+    def moved(self, location):
+        self.send_response(302)
+        self.send_header("Location", location)
+        self.send_header("Content-Length", "7")
+        self.end_headers()
+        self.wfile.write(b"moved\r\n")
+
     def hang_up(self):
         self.wfile.flush()
         self.close_connection = True
@@ -203,6 +242,41 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(b"%x\r\n" % len(piece) + piece + b"\r\n")
         self.wfile.write(b"0\r\n\r\n")
         self.wfile.flush()
+
+
+class BodyEdges(Handler):
+    """Bodies at their edges, on a server of their own (EDGES):
+    /over/N/close and /over/N/open announce N bytes, send "HELLO WORLD!"
+    and close or keep the connection; /burst-trickle sends 64 KiB at once,
+    then 1 KiB every 0.3 s eight times (longer in all than the tests'
+    shortened silence limit)."""
+
+    def do_GET(self):
+        parts = self.path.split("/")
+        try:
+            if len(parts) == 4 and parts[1] == "over":
+                self.send_response(200)
+                self.send_header("Content-Length", parts[2])
+                self.end_headers()
+                self.wfile.write(b"HELLO WORLD!")
+                if parts[3] == "open":
+                    self.wait_for_client()
+                else:
+                    self.hang_up()
+            elif self.path == "/burst-trickle":
+                body = pattern(65536 + 8 * 1024)
+                self.send_response(200)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body[:65536])
+                for start in range(65536, len(body), 1024):
+                    self.wfile.flush()
+                    time.sleep(0.3)
+                    self.wfile.write(body[start:start + 1024])
+            else:
+                super().do_GET()
+        except (ConnectionError, OSError):
+            self.close_connection = True
 
 
 # Redirects: path -> (status, Location); "plain:" means the plain HTTP
@@ -310,6 +384,27 @@ class FileSystem(AbstractedFS):
         return BreakingFile(f) if os.path.basename(filename) == "aborted.bin" else f
 
 
+def long_commands(self, data):
+    """The FTP server's input without its 2048-byte limit on a command:
+    an address of 8191 characters may carry a password nearly that long."""
+    self._in_buffer.append(data)
+    self._in_buffer_len += len(data)
+    if self._in_buffer_len > 65536:
+        self.respond_w_warning("500 Command too long.")
+        self._in_buffer, self._in_buffer_len = [], 0
+
+
+def ipv6_server():
+    """The plain HTTP server's twin on the IPv6 loopback address, or None
+    where the machine has none."""
+    class Server6(Server):
+        address_family = socket.AF_INET6
+    try:
+        return serve(Server6(("::1", 0), Handler))
+    except OSError:
+        return None
+
+
 def ftp_server():
     with open(os.path.join(WORK, "ftp", "aborted.bin"), "wb") as f:
         f.write(pattern(300000))
@@ -317,7 +412,65 @@ def ftp_server():
     authorizer.add_anonymous(os.path.join(WORK, "ftp"), perm="elr")
     handler = type("Handler", (FTPHandler,), {"authorizer": authorizer, "permit_foreign_addresses": False,
                                               "abstracted_fs": FileSystem, "use_sendfile": False})
-    server = FTPServer(("127.0.0.1", 0), handler)
+    handler.collect_incoming_data = long_commands
+    # A loop of its own: by default every server shares one, and two
+    # threads running it at once lose connections.
+    server = FTPServer(("127.0.0.1", 0), handler, ioloop=IOLoop())
+    threading.Thread(target=server.serve_forever, kwargs={"timeout": 0.2, "blocking": True}, daemon=True).start()
+    return server
+
+
+class PausedFile(BreakingFile):
+    """A file sent in pieces with a pause before each: (seconds, bytes)
+    pairs, the bytes from the pattern; bytes None: the server gives up
+    (426)."""
+
+    def __init__(self, f, plan):
+        super().__init__(f)
+        self.plan, self.sent = list(plan), 0
+
+    def read(self, n=-1):
+        if not self.plan:
+            return b""
+        pause, size = self.plan.pop(0)
+        time.sleep(pause)
+        if size is None:
+            raise OSError(errno.EIO, "disk gone")
+        data = pattern(self.sent + size)[self.sent:]
+        self.sent += size
+        return data
+
+
+# The FTP files that pause (FTP_PAUSED): 1000 bytes, then 1000 more after
+# each of 10 ms, 100 ms, 300 ms and 1 s; a first byte 0.5 s late; and the
+# same, after which the server gives up on the file.
+PAUSES = {
+    "steps.bin": [(0, 1000), (0.01, 1000), (0.1, 1000), (0.3, 1000), (1.0, 1000)],
+    "late.bin": [(0.5, 1000), (0, 4000)],
+    "late-aborted.bin": [(0.5, 1000), (0, None)],
+}
+
+
+class PausingFileSystem(AbstractedFS):
+    def open(self, filename, mode):
+        f = super().open(filename, mode)
+        plan = PAUSES.get(os.path.basename(filename))
+        return PausedFile(f, plan) if plan else f
+
+
+def paused_ftp_server():
+    """Anonymous FTP over WORK_DIR/ftp-paused, a thread for each client, so
+    that one file's pauses hold up no other client."""
+    root = os.path.join(WORK, "ftp-paused")
+    os.makedirs(root, exist_ok=True)
+    for name, plan in PAUSES.items():
+        with open(os.path.join(root, name), "wb") as f:
+            f.write(pattern(sum(size or 0 for _, size in plan)))
+    authorizer = DummyAuthorizer()
+    authorizer.add_anonymous(root, perm="elr")
+    handler = type("PausingHandler", (FTPHandler,), {"authorizer": authorizer, "permit_foreign_addresses": False,
+                                                     "abstracted_fs": PausingFileSystem, "use_sendfile": False})
+    server = ThreadedFTPServer(("127.0.0.1", 0), handler, ioloop=IOLoop())
     threading.Thread(target=server.serve_forever, kwargs={"timeout": 0.2, "blocking": True}, daemon=True).start()
     return server
 
@@ -333,8 +486,12 @@ def main():
     for key, name in (("HTTPS", "trusted"), ("UNTRUSTED", "untrusted")):
         base = os.path.join(WORK, name)
         servers[key] = serve(Server(("127.0.0.1", 0), Handler), base + "-chain.pem", base + ".key")
+    servers["EDGES"] = serve(Server(("127.0.0.1", 0), BodyEdges))
     ftp = ftp_server()
+    if ipv6 := ipv6_server():
+        servers["HTTP6"] = ipv6
     ports = PORTS
+    ports["FTP_PAUSED"] = paused_ftp_server().address[1]
     ports.update({name: s.server_address[1] for name, s in servers.items()})
     ports["FTP"] = ftp.address[1]
     # A server that never takes a connection: its queue is full, so further

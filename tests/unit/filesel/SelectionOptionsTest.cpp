@@ -1,6 +1,7 @@
 // The selection-option and range parsers (the values and nodes they leave,
 // or their exact messages), the day count, and the per-file range test.
 #include "FileSelTestUtil.h"
+#include "HostApi.h"
 #include <cstring>
 
 namespace {
@@ -427,6 +428,40 @@ TEST(MatchRanges, ReadsDescriptionsAndOwners) {
     EXPECT_EQ(Match({L"/![O:NOBODY\\nobody]"}, Entry(L"a.txt"), dir.c_str()), 0);
     FileOwner(tree.Path(L"missing.txt").c_str(), owner.data());
     EXPECT_EQ(owner[0], L'\0');
+}
+
+// What the host is asked (recorded by the stand-in): "%@descript[name]" for a
+// name that form carries; a name with a bracket, "%" or a blank in double
+// quotes with "%" doubled. Each name gets its own description.
+TEST(MatchRanges, DescriptionQueriesQuoteOnlyNamesThatNeedIt) {
+    TempTree tree;
+    const struct {
+        std::wstring name;
+        bool plain;
+    } files[] = {
+        {L"a.txt", true},         {L"caf\u00e9.txt", true}, {L"x&^(){}!#$@'`~,;=+.txt", true},
+        {L"a]b", false},          {L"[x", false},           {L"x[1].txt", false},
+        {L"50%.txt", false},      {L"two words", false},
+    };
+    std::string lines;
+    for (size_t i = 0; i < std::size(files); ++i) {
+        tree.File(files[i].name);
+        std::string n = Narrow(files[i].name);
+        lines += (files[i].name.find(L' ') == std::wstring::npos ? n : "\"" + n + "\"") + " d" + std::to_string(i) + "\r\n";
+    }
+    tree.File(L"descript.ion", lines);
+    std::vector<wchar_t> sent(8192), text(8192);
+    HostRecordExpansions(sent.data(), sent.size());
+    for (size_t i = 0; i < std::size(files); ++i) {
+        std::wstring full = tree.Path(files[i].name), doubled;
+        for (wchar_t c : full) doubled += c == L'%' ? L"%%" : std::wstring(1, c);
+        sent[0] = L'\0';
+        FileDescription(full.c_str(), text.data());
+        EXPECT_EQ(std::wstring(sent.data()),
+                  files[i].plain ? L"%@descript[" + full + L"]" : L"%@descript[\"" + doubled + L"\"]");
+        EXPECT_EQ(std::wstring(text.data()), L"d" + std::to_wstring(i));
+    }
+    HostRecordExpansions(nullptr, 0);
 }
 
 }  // namespace

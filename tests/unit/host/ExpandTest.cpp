@@ -156,7 +156,8 @@ TEST(ExpandVariables, ResultIsCappedAt8191Units) {
     EXPECT_EQ(t4, L"%BYTORA_T_BIG%%BYTORA_T_BIG%");
 }
 
-// The query as the plug-in writes it: the name quoted, each "%" doubled.
+// The quoted query, as the plug-in writes it for a name with a bracket, "%" or
+// a blank: the name in double quotes, each "%" doubled.
 std::wstring DescriptQuery(const std::wstring& path) {
     std::wstring query = L"%@descript[\"";
     for (wchar_t c : path) query += c == L'%' ? L"%%" : std::wstring(1, c);
@@ -194,8 +195,9 @@ TEST(ExpandVariables, DescriptionsComeFromDescriptIon) {
                            "\"\xc3\xa9 \xe2\x82\xac.txt\" non-ASCII\r\n"
                            "plain first line wins\r\n"
                            "PLAIN second line\r\n"));
-    // Names marked plain may also go unquoted, without "%" doubled; every
-    // name goes the way the plug-in sends it.
+    // Every name works quoted; names marked plain also work in the plain form
+    // "%@descript[name]", which the plug-in sends for names without a
+    // bracket, "%" or blank.
     const struct {
         std::wstring file, expected;
         bool plain;

@@ -4,9 +4,11 @@
 #include <windows.h>
 #include <wininet.h>
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <thread>
 #include "TestSupport.h"
 #include "input/Input.h"
 #include "dump/Dump.h"
@@ -390,6 +392,66 @@ TEST(StdinPipeTest, CtrlCDuringTheCopyLeavesNoTempFile) {
         EXPECT_EQ(c.outBytes, "");
         EXPECT_FALSE(Exists(StdinCopyName()));
     }
+    BreakRequested = 0;
+}
+
+// A producer that holds the pipe open without writing: a Ctrl-C ends the
+// copy at once, its read is cancelled and our end of the pipe closed before
+// the open returns, so the producer's next write fails.
+TEST(StdinPipeTest, CtrlCWhileTheProducerIsSilentEndsTheCopyAtOnce) {
+    HANDLE read = nullptr, write = nullptr;
+    ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 0));
+    DWORD put = 0;
+    WriteFile(write, "x", 1, &put, nullptr);
+    std::atomic<bool> returned{false};
+    std::thread user([&] {
+        Sleep(300);
+        ConsoleCtrlHandler(CTRL_C_EVENT);
+        // Should the copy go on reading, the producer writes once more, later.
+        for (int i = 0; i < 500 && !returned; ++i) Sleep(10);
+        if (!returned) WriteFile(write, "late", 4, &put, nullptr);
+    });
+    ScopedStdin redirect(read);
+    InputSource s{};
+    const DWORD start = GetTickCount();
+    Captured c = CaptureOutput([&] { return OpenInput(&s, L"-", 0x181, 0, 0); });
+    const DWORD took = GetTickCount() - start;
+    returned = true;
+    user.join();
+    EXPECT_EQ(c.result, static_cast<int>(ERROR_CANCELLED));
+    EXPECT_LT(took, 1000u);
+    EXPECT_TRUE(IsEmptyRecord(s));
+    EXPECT_FALSE(Exists(StdinCopyName()));
+    EXPECT_FALSE(WriteFile(write, "y", 1, &put, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_DATA));
+    CloseHandle(write);
+    BreakRequested = 0;
+}
+
+// A Ctrl-C that is being delivered when the pipe ends (the producer died of
+// it) is a break, however late its handler runs: here the system's control
+// routine, on a thread of its own, starts only 150 ms after the pipe ended.
+TEST(StdinPipeTest, PipeEndingWhileACtrlCIsDeliveredIsABreak) {
+    auto routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernelbase.dll"), "CtrlRoutine")));
+    if (!routine) GTEST_SKIP() << "no control routine here";
+    HANDLE delivery = CreateThread(nullptr, 0, routine, reinterpret_cast<void*>(CTRL_C_EVENT), CREATE_SUSPENDED, nullptr);
+    ASSERT_NE(delivery, nullptr);
+    std::thread resume([delivery] {
+        Sleep(150);
+        ResumeThread(delivery);
+    });
+    PipeFeed feed("the producer's last words");
+    ScopedStdin redirect(feed.read);
+    InputSource s{};
+    Captured c = CaptureOutput([&] { return OpenInput(&s, L"-", 0x181, 0, 0); });
+    resume.join();
+    WaitForSingleObject(delivery, 10000);
+    CloseHandle(delivery);
+    EXPECT_EQ(c.result, static_cast<int>(ERROR_CANCELLED));
+    EXPECT_TRUE(IsEmptyRecord(s));
+    ReleaseInput(&s);
+    EXPECT_FALSE(Exists(StdinCopyName()));
     BreakRequested = 0;
 }
 

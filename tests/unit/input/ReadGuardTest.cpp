@@ -84,7 +84,7 @@ TEST(ReadGuard, TakesFaultsOfItsViewOnlyAndOnlyWithinRead) {
         ByteRead read{v.source.Data + row.offset};
         EXPECT_EQ(row.taken ? -1 : 0, guard.Read(read)) << row.offset;
         EXPECT_EQ(row.taken, guard.Faulted) << row.offset;
-        EXPECT_EQ(row.taken ? static_cast<uint32_t>(ERROR_SWAPERROR) : 0u, v.source.LastError) << row.offset;
+        EXPECT_EQ(row.taken ? static_cast<uint32_t>(ERROR_HANDLE_EOF) : 0u, v.source.LastError) << row.offset;
         EXPECT_EQ(row.faults && !row.taken ? 1 : 0, Catcher::Caught) << row.offset;
     }
 }

@@ -6,7 +6,10 @@
 # files with a 15 MB descript.ion. Output goes to a file. The dump of every
 # file is set against `find | xargs -0 hexdump -C` over the same files; Wine's
 # own start-up (a run on one small file) is measured apart and subtracted from
-# bytora's times. Best of three runs each.
+# bytora's times. Best of three runs each. Then the two shapes whose cost per
+# file must stay flat as they grow: one large folder without a descript.ion
+# under a description filter, and a chain of folders one file each, set
+# against opening the same files by their full names at the same depth.
 # Usage: bench/selection.sh [folders] [files-per-folder]
 # BYTORA_EXE names another bytora.exe (with its two libraries beside it), to
 # compare builds on the same tree.
@@ -112,4 +115,47 @@ for filter in "/I:keep*" "/I:none*"; do
     t=$(best wine "$EXE" /N:F $filter "$BIG\\*.dat")
     printf '%-12s %6.2f s  (%5.1f us per file after start-up)\n' "$filter" "$t" \
         "$(echo "($t - $start) * 1000000 / 1000" | bc -l)"
+done
+
+# One folder without a descript.ion, 2,000 and then 20,000 files: every
+# lookup finds no description file, and the cost per file stays flat.
+for count in 2000 20000; do
+    rm -rf "$WORK/nodesc"
+    python3 - "$WORK/nodesc" "$count" <<'PY'
+import os, sys
+os.makedirs(sys.argv[1])
+for f in range(int(sys.argv[2])):
+    with open(os.path.join(sys.argv[1], "f%05d.dat" % f), "wb") as out:
+        out.write(b"a")
+PY
+    NODESC=$(winepath -w "$WORK/nodesc" 2>/dev/null)
+    t=$(best wine "$EXE" /N:F "/I:keep*" "$NODESC\\*.dat")
+    printf 'no descript.ion, %5d files, /I:keep*  %6.2f s  (%5.1f us per file after start-up)\n' "$count" "$t" \
+        "$(echo "($t - $start) * 1000000 / $count" | bc -l)"
+done
+
+# A chain of folders, one file in each, walked with /S: its cost against
+# opening the same files by their full names, which under Wine grows with
+# the depth by itself. The ratio stays flat. The start-up of each program is
+# subtracted from its own time.
+: >"$WORK/empty.txt"
+floor_start=$(best wine "$WORK/open_floor.exe" "$(winepath -w "$WORK/empty.txt" 2>/dev/null)")
+for depth in 100 200 400; do
+    rm -rf "$WORK/chain"
+    python3 - "$WORK/chain" "$depth" "$(winepath -w "$WORK/chain" 2>/dev/null)" >"$WORK/chain.txt" <<'PY'
+import os, sys
+path, name = sys.argv[1], sys.argv[3]
+for level in range(int(sys.argv[2])):
+    path, name = os.path.join(path, "d%03d" % level), name + "\\d%03d" % level
+    os.makedirs(path)
+    with open(os.path.join(path, "f.dat"), "wb") as out:
+        out.write(b"a")
+    print(name + "\\f.dat")
+PY
+    CHAIN=$(winepath -w "$WORK/chain" 2>/dev/null)
+    t=$(best wine "$EXE" /S /N:F "$CHAIN\\*.dat")
+    floor=$(best wine "$WORK/open_floor.exe" "$(winepath -w "$WORK/chain.txt" 2>/dev/null)")
+    printf 'chain of %3d folders, /S  %6.2f s  (%6.1f us per file after start-up)  %.1fx opening them by name\n' \
+        "$depth" "$t" "$(echo "($t - $start) * 1000000 / $depth" | bc -l)" \
+        "$(echo "($t - $start) / ($floor - $floor_start)" | bc -l)"
 done

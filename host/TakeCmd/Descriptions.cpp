@@ -300,6 +300,60 @@ struct Cache {
 Cache TheCache;
 wchar_t ReadThroughText[DescriptionUnits];
 
+// The last write time of the folder of a description file; false when the
+// folder cannot be asked.
+bool FolderWritten(const wchar_t* file, FILETIME* written) {
+    const wchar_t* slash = wcsrchr(file, L'\\');
+    if (!slash) return false;
+    const size_t length = static_cast<size_t>(slash - file) + 1;  // with the "\\": "C:\\" stays a folder
+    wchar_t* folder = static_cast<wchar_t*>(malloc((length + 1) * sizeof(wchar_t)));
+    if (!folder) return false;
+    memcpy(folder, file, length * sizeof(wchar_t));
+    folder[length] = 0;
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    const bool known = GetFileAttributesExW(folder, GetFileExInfoStandard, &info) != 0;
+    free(folder);
+    if (known) *written = info.ftLastWriteTime;
+    return known;
+}
+
+// The description file last found missing, and its folder's last write time
+// then. Asking for a name that is not there can cost a read of the whole
+// folder (under Wine, to rule out every other letter case), so in a large
+// folder without a description file each lookup would cost as much as the
+// folder is large; creating the file changes the folder's time, which one
+// look at the folder tells.
+struct Absence {
+    wchar_t* path = nullptr;
+    FILETIME folderWritten{};
+
+    Absence() = default;
+    Absence(const Absence&) = delete;
+    Absence& operator=(const Absence&) = delete;
+    ~Absence() { free(path); }
+
+    bool Holds(const wchar_t* file) const {
+        FILETIME now;
+        return path && CompareStringOrdinal(path, -1, file, -1, TRUE) == CSTR_EQUAL && FolderWritten(file, &now) &&
+               CompareFileTime(&now, &folderWritten) == 0;
+    }
+    // The folder's time is taken before the file is looked for again, so a
+    // file made in between is either found or leaves a later time.
+    void Remember(const wchar_t* file) {
+        free(path);
+        path = nullptr;
+        FILETIME written;
+        if (!FolderWritten(file, &written) || GetFileAttributesW(file) != INVALID_FILE_ATTRIBUTES) return;
+        const size_t bytes = (wcslen(file) + 1) * sizeof(wchar_t);
+        path = static_cast<wchar_t*>(malloc(bytes));
+        if (!path) return;
+        memcpy(path, file, bytes);
+        folderWritten = written;
+    }
+};
+
+Absence TheAbsence;
+
 // The description from the first line that names the file, reading the file
 // to that line; false when the file cannot be read.
 bool ReadThrough(const wchar_t* file, const wchar_t* name, const wchar_t** text, size_t* length) {
@@ -323,9 +377,15 @@ bool ReadThrough(const wchar_t* file, const wchar_t* name, const wchar_t** text,
 bool FindDescription(const wchar_t* file, const wchar_t* name, const wchar_t** text, size_t* length) {
     *text = L"";
     *length = 0;
+    if (TheAbsence.Holds(file)) return true;
     WIN32_FILE_ATTRIBUTE_DATA info;
-    if (!GetFileAttributesExW(file, GetFileExInfoStandard, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (!GetFileAttributesExW(file, GetFileExInfoStandard, &info)) {
         TheCache.Clear();  // gone: nothing to describe, nothing worth holding
+        TheAbsence.Remember(file);
+        return true;
+    }
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        TheCache.Clear();
         return true;
     }
     uint64_t size = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;

@@ -2,9 +2,11 @@
 #include "plugin/HostServices.h"
 #include "HostInternal.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <new>
 
 namespace host {
 namespace {
@@ -89,12 +91,19 @@ WorkText TrueNamePlain, TrueNameFull, TrueNameFixed, TrueNameQuery;
 // lookup (a single name never costs a whole listing), or at its first when
 // the folder itself was found in its parent's listing, as happens in a walk.
 // A name spelt exactly as listed is its own true name; any other spelling is
-// searched for, so the listing only ever saves a search. Kept briefly, so
-// that a folder renamed meanwhile shows its new name within a second; the
-// text is compared exactly, so a folder typed in another letter case is
-// looked up afresh.
-constexpr size_t MaxCachedDepth = 128;
+// searched for, so the listing only ever saves a search. The text is
+// compared exactly, so a folder typed in another letter case is looked up
+// afresh.
+//
+// Every folder of the path is kept, however deep: one left out would cost
+// each name below it a search per folder beyond, and a deep tree would pay
+// that for every one of its files. Kept briefly, so that a folder renamed
+// meanwhile shows its new name within a second, or within ten times what
+// finding the kept folders took when that is longer: each folder of a deep
+// path costs a search whose own cost grows with the depth, and a cache kept
+// for less than it takes to fill would be filled again for every name.
 constexpr ULONGLONG FolderLifetimeMs = 1000;
+constexpr ULONGLONG FillCostsToKeep = 10;
 constexpr size_t ListingUnits = size_t{1} << 20;  // the most one listing keeps
 constexpr size_t ListedUnitsLimit = 4 * ListingUnits;  // ... and all of them
 
@@ -116,10 +125,32 @@ struct CachedFolder {
 struct FolderCache {
     wchar_t typed[PathCapacity];
     wchar_t found[PathCapacity];
-    CachedFolder levels[MaxCachedDepth + 1];
+    CachedFolder* levels = nullptr;  // heap, grown as paths go deeper
+    size_t capacity = 0;
     size_t count = 0;      // levels held; 0: nothing cached
     ULONGLONG filled = 0;  // when the root was cached: the oldest part
+    ULONGLONG lifetime = FolderLifetimeMs;
+    ULONGLONG fillCost = 0;  // milliseconds spent finding the kept folders
     size_t listedUnits = 0;
+
+    FolderCache() = default;
+    FolderCache(const FolderCache&) = delete;
+    FolderCache& operator=(const FolderCache&) = delete;
+    ~FolderCache() {
+        for (size_t i = 0; i < count; ++i) free(levels[i].names);
+        free(levels);
+    }
+    // Room for one level more; false without memory.
+    bool Room() {
+        if (count < capacity) return true;
+        const size_t more = capacity ? 2 * capacity : 64;
+        auto* grown = static_cast<CachedFolder*>(realloc(levels, more * sizeof(CachedFolder)));
+        if (!grown) return false;
+        for (size_t i = capacity; i < more; ++i) new (&grown[i]) CachedFolder();
+        levels = grown;
+        capacity = more;
+        return true;
+    }
 };
 FolderCache Folders;
 wchar_t* ListingScratch = nullptr;
@@ -138,7 +169,7 @@ void KeepLevels(size_t count) {
 // at prefix) shares exactly with the cache; 0 when not even the root, or
 // when the cache is too old.
 size_t SharedLevels(const wchar_t* full, size_t prefix) {
-    if (Folders.count == 0 || GetTickCount64() - Folders.filled >= FolderLifetimeMs) return 0;
+    if (Folders.count == 0 || GetTickCount64() - Folders.filled >= Folders.lifetime) return 0;
     const size_t cachedEnd = Folders.levels[Folders.count - 1].typedEnd;
     const size_t limit = prefix < cachedEnd ? prefix : cachedEnd;
     size_t same = 0;
@@ -229,8 +260,10 @@ bool CorrectCase(const wchar_t* full, wchar_t* out) {
     size_t prefix = 0;
     for (size_t i = root; i + 1 < length; ++i)
         if (full[i] == L'\\') prefix = i + 1;
-    bool caching = prefix != 0;
+    bool caching = prefix != 0 && Folders.Room();
     size_t pos = root;
+    const ULONGLONG started = GetTickCount64();
+    size_t kept = 0;
     if (caching) {
         const size_t shared = SharedLevels(full, prefix);
         KeepLevels(shared);
@@ -239,8 +272,11 @@ bool CorrectCase(const wchar_t* full, wchar_t* out) {
             wmemcpy(Folders.found, out, root);
             Folders.levels[0].typedEnd = Folders.levels[0].foundEnd = root;
             Folders.count = 1;
-            Folders.filled = GetTickCount64();
+            Folders.filled = started;
+            Folders.fillCost = 0;
+            Folders.lifetime = FolderLifetimeMs;
         }
+        kept = Folders.count;
         const CachedFolder& deepest = Folders.levels[Folders.count - 1];
         outLength = deepest.foundEnd;
         wmemcpy(out, Folders.found, outLength);
@@ -283,7 +319,7 @@ bool CorrectCase(const wchar_t* full, wchar_t* out) {
         const size_t next = separator ? end + 1 : end;
         // A folder found is cached as the next level.
         if (separator && walking && caching) {
-            if (Folders.count > MaxCachedDepth) {
+            if (!Folders.Room()) {
                 caching = false;
             } else {
                 const CachedFolder& parent = Folders.levels[Folders.count - 1];
@@ -296,6 +332,10 @@ bool CorrectCase(const wchar_t* full, wchar_t* out) {
             }
         }
         pos = next;
+    }
+    if (caching && Folders.count > kept) {
+        Folders.fillCost += GetTickCount64() - started;
+        Folders.lifetime = std::max(FolderLifetimeMs, FillCostsToKeep * Folders.fillCost);
     }
     return true;
 }

@@ -3,8 +3,10 @@
 #include "filesel/FileSel.h"
 #include "filesel/FileSelInternal.h"
 #include "console/Console.h"
+#include "input/Input.h"
 #include "plugin/Plugin.h"
 #include <conio.h>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -13,6 +15,32 @@
 #include <new>
 
 namespace {
+
+// What tells one folder from another: the volume's serial number and the
+// folder's 128-bit file id. A volume without a serial (under Wine: a file
+// system that no drive letter stands for) gives no more than an inode
+// number, which folders on other file systems share; such a folder is told
+// by its final path as well.
+struct FolderIdentity {
+    uint64_t Volume;
+    uint64_t IdHigh;
+    uint64_t IdLow;
+    wchar_t* Path;  // heap, owned; only where Volume is 0
+};
+
+bool SameFolder(const FolderIdentity& a, const FolderIdentity& b) {
+    if (a.Volume != b.Volume || a.IdHigh != b.IdHigh || a.IdLow != b.IdLow) return false;
+    return a.Volume != 0 || (a.Path && b.Path && wcscmp(a.Path, b.Path) == 0);
+}
+
+// The levels below a folder whose files one search of it selects: from Min
+// on, down to Max (-1: no limit), as MinDepth and MaxDepth count them.
+struct DepthSpan {
+    int32_t Min;
+    int32_t Max;
+    int64_t Last() const { return Max < 0 ? INT64_MAX : Max; }
+    bool Empty() const { return Min > Last(); }
+};
 
 // Working storage of one directory level. Levels live on the heap and are
 // chained by depth: a deep tree must not put four path buffers per level on
@@ -24,12 +52,9 @@ struct Level {
     wchar_t Scratch[PathCapacity];    // search text, callback names, subdirectory file specs
     WIN32_FIND_DATAW Entry;
     Level* Deeper;
-    // The folder this level searches, told apart by volume and file number
-    // (found only when a loop is possible), and whether a link or junction
-    // lies on the way down to it.
-    DWORD Volume;
-    DWORD IndexHigh;
-    DWORD IndexLow;
+    // The folder this level searches (found only when a loop is possible),
+    // and whether a link or junction lies on the way down to it.
+    FolderIdentity Identity;
     bool IdentityKnown;
     bool ThroughLink;
     bool Outside;  // reached through a link that leads out of the tree being walked
@@ -39,6 +64,7 @@ Level* NewLevel() {
     Level* level = static_cast<Level*>(std::malloc(sizeof(Level)));
     if (level) {
         level->Deeper = nullptr;
+        level->Identity = FolderIdentity{};
         level->IdentityKnown = level->ThroughLink = level->Outside = false;
     }
     return level;
@@ -53,6 +79,7 @@ struct LevelChain {
     ~LevelChain() {
         while (First) {
             Level* next = First->Deeper;
+            std::free(First->Identity.Path);
             std::free(First);
             First = next;
         }
@@ -74,10 +101,13 @@ struct FindHandle {
 // tree a file is dumped once for every path to it; but a link out of it (to
 // the root, say) leads into trees whose own links (/proc and /sys under
 // Wine) make the number of paths explode, so out there each folder is
-// searched once per walk.
+// searched once per walk: a way into it that would select nothing the
+// earlier ones did not is skipped, and any other searches only what they
+// left out.
 struct OutsideFolders {
     struct Slot {
-        DWORD Volume, IndexHigh, IndexLow;
+        FolderIdentity Identity;  // owns its path
+        DepthSpan Searched;
         bool Used;
     };
     Slot* Slots = nullptr;
@@ -91,36 +121,72 @@ struct OutsideFolders {
     OutsideFolders(const OutsideFolders&) = delete;
     OutsideFolders& operator=(const OutsideFolders&) = delete;
     ~OutsideFolders() {
+        for (size_t i = 0; i < Capacity; ++i) std::free(Slots[i].Identity.Path);
         std::free(Slots);
         std::free(Top);
     }
 
-    static size_t Hash(DWORD volume, DWORD high, DWORD low) {
-        uint64_t h = (static_cast<uint64_t>(high) << 32 | low) ^ (static_cast<uint64_t>(volume) * 0x9E3779B97F4A7C15ull);
+    static size_t Hash(const FolderIdentity& id) {
+        uint64_t h = (id.IdHigh * 0xC2B2AE3D27D4EB4Full) ^ id.IdLow ^ (id.Volume * 0x9E3779B97F4A7C15ull);
+        if (id.Volume == 0 && id.Path)
+            for (const wchar_t* p = id.Path; *p; ++p) h = (h ^ static_cast<uint16_t>(*p)) * 0x100000001B3ull;
         return static_cast<size_t>(h ^ (h >> 29));
     }
-    Slot* Find(Slot* slots, size_t capacity, DWORD volume, DWORD high, DWORD low) {
-        for (size_t i = Hash(volume, high, low) & (capacity - 1);; i = (i + 1) & (capacity - 1))
-            if (!slots[i].Used || (slots[i].Volume == volume && slots[i].IndexHigh == high && slots[i].IndexLow == low))
-                return &slots[i];
+    static Slot* Find(Slot* slots, size_t capacity, const FolderIdentity& id) {
+        for (size_t i = Hash(id) & (capacity - 1);; i = (i + 1) & (capacity - 1))
+            if (!slots[i].Used || SameFolder(slots[i].Identity, id)) return &slots[i];
     }
-    // False when the folder was searched already. Without memory to
-    // remember it, it counts as new.
-    bool Add(DWORD volume, DWORD high, DWORD low) {
+    // The slot of the folder, new (unused) when it was not searched yet;
+    // null without memory to remember it.
+    Slot* Lookup(const FolderIdentity& id) {
         if (2 * (Count + 1) > Capacity) {
             const size_t capacity = Capacity ? 2 * Capacity : 256;
             Slot* slots = static_cast<Slot*>(std::calloc(capacity, sizeof(Slot)));
-            if (!slots) return true;
+            if (!slots) return nullptr;
             for (size_t i = 0; i < Capacity; ++i)
-                if (Slots[i].Used) *Find(slots, capacity, Slots[i].Volume, Slots[i].IndexHigh, Slots[i].IndexLow) = Slots[i];
+                if (Slots[i].Used) *Find(slots, capacity, Slots[i].Identity) = Slots[i];
             std::free(Slots);
             Slots = slots;
             Capacity = capacity;
         }
-        Slot* slot = Find(Slots, Capacity, volume, high, low);
-        if (slot->Used) return false;
-        *slot = Slot{volume, high, low, true};
-        ++Count;
+        return Find(Slots, Capacity, id);
+    }
+    // False when the searches of the folder so far selected all that one
+    // with wanted would. Otherwise wanted becomes what they left out (all of
+    // it when they left out levels on both sides), and the folder counts as
+    // searched that far. Without memory to remember it, it counts as new.
+    bool Add(const FolderIdentity& id, DepthSpan* wanted) {
+        Slot* slot = Lookup(id);
+        if (!slot) return true;
+        if (!slot->Used) {
+            FolderIdentity copy = id;
+            if (id.Path) {
+                const size_t bytes = (wcslen(id.Path) + 1) * sizeof(wchar_t);
+                copy.Path = static_cast<wchar_t*>(std::malloc(bytes));
+                if (!copy.Path) return true;
+                std::memcpy(copy.Path, id.Path, bytes);
+            }
+            *slot = Slot{copy, *wanted, true};
+            ++Count;
+            return true;
+        }
+        DepthSpan& done = slot->Searched;
+        const DepthSpan whole = *wanted;
+        const int64_t first = whole.Min, last = whole.Last();
+        if (whole.Empty() || (!done.Empty() && done.Min <= first && last <= done.Last())) return false;
+        if (done.Empty()) {
+            done = whole;
+            return true;
+        }
+        // Only deeper levels are new (done ends above last, so it has an end).
+        if (first >= done.Min)
+            wanted->Min = static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(first, done.Last() + 1), INT32_MAX));
+        // Only shallower ones.
+        else if (last <= done.Last())
+            wanted->Max = static_cast<int32_t>(std::min<int64_t>(last, done.Min - 1));
+        // Spans that meet become one; otherwise the one held stays.
+        if (first - 1 <= done.Last() && done.Min - 1 <= last)
+            done = DepthSpan{std::min(done.Min, whole.Min), last > done.Last() ? whole.Max : done.Max};
         return true;
     }
 };
@@ -278,7 +344,7 @@ int MatchFiles(const Walk& walk, Level* level, uint32_t flags, LevelState* state
     DWORD error = 0;
     if (!StartSearch(level, &find, &error)) {
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_ACCESS_DENIED) return 0;
-        ReportMatchError(level->Spec, error);
+        ReportMatchError(level->Spec, PathError(error, level->Directory));
         state->Result = -1;
         state->ErrorReported = true;
         return 1;
@@ -326,20 +392,34 @@ HANDLE OpenFolder(const wchar_t* path) {
                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
-// The folder's final path (links followed) in a heap block, with room for a
-// "\" more; null when it cannot be found.
-wchar_t* FinalPath(const wchar_t* path, size_t* length) {
-    HANDLE folder = OpenFolder(path);
+// Closes the folder opened to ask about it.
+struct OpenedFolder {
+    HANDLE h;
+    explicit OpenedFolder(const wchar_t* path) : h(OpenFolder(path)) {}
+    OpenedFolder(const OpenedFolder&) = delete;
+    OpenedFolder& operator=(const OpenedFolder&) = delete;
+    ~OpenedFolder() {
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+};
+
+// The open folder's final path (links followed) in a heap block, with room
+// for a "\" more; null when it cannot be found.
+wchar_t* FinalPath(HANDLE folder, size_t* length) {
     if (folder == INVALID_HANDLE_VALUE) return nullptr;
     wchar_t* text = static_cast<wchar_t*>(std::malloc(PathCapacity * sizeof(wchar_t)));
     DWORD n = text ? GetFinalPathNameByHandleW(folder, text, PathCapacity - 1, FILE_NAME_NORMALIZED) : 0;
-    CloseHandle(folder);
     if (n == 0 || n >= PathCapacity - 1) {
         std::free(text);
         return nullptr;
     }
     *length = n;
     return text;
+}
+
+wchar_t* FinalPath(const wchar_t* path, size_t* length) {
+    OpenedFolder folder(path);
+    return FinalPath(folder.h, length);
 }
 
 // Whether the link folder path names leads out of the tree being walked.
@@ -367,20 +447,30 @@ bool LeadsOutside(const Walk& walk, const wchar_t* path) {
     return !inside;
 }
 
-// Volume and file number of the folder path names. False when it cannot be
-// opened: such a folder is not compared.
-bool FindIdentity(const wchar_t* path, Level* into) {
-    HANDLE folder = OpenFolder(path);
-    if (folder == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool known = GetFileInformationByHandle(folder, &info) != 0;
-    CloseHandle(folder);
-    if (known) {
+// The identity of the folder path names. False when it cannot be told (the
+// folder cannot be opened, or on a volume without a serial its final path
+// cannot be found): such a folder is never taken for another, and followed.
+bool FindIdentity(const wchar_t* path, FolderIdentity* into) {
+    std::free(into->Path);
+    *into = FolderIdentity{};
+    OpenedFolder folder(path);
+    if (folder.h == INVALID_HANDLE_VALUE) return false;
+    FILE_ID_INFO id;
+    if (GetFileInformationByHandleEx(folder.h, FileIdInfo, &id, sizeof id)) {
+        into->Volume = id.VolumeSerialNumber;
+        std::memcpy(&into->IdLow, id.FileId.Identifier, sizeof into->IdLow);
+        std::memcpy(&into->IdHigh, id.FileId.Identifier + sizeof into->IdLow, sizeof into->IdHigh);
+    } else {
+        // Systems before the 128-bit ids.
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!GetFileInformationByHandle(folder.h, &info)) return false;
         into->Volume = info.dwVolumeSerialNumber;
-        into->IndexHigh = info.nFileIndexHigh;
-        into->IndexLow = info.nFileIndexLow;
+        into->IdLow = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
     }
-    return known;
+    if (into->Volume != 0) return true;
+    size_t length = 0;
+    into->Path = FinalPath(folder.h, &length);
+    return into->Path != nullptr;
 }
 
 // True when the folder of child is one of the levels from the top down to
@@ -388,10 +478,8 @@ bool FindIdentity(const wchar_t* path, Level* into) {
 // found once, when first needed.
 bool IsOnPath(const Walk& walk, Level* level, const Level& child) {
     for (Level* above = walk.Top;; above = above->Deeper) {
-        if (!above->IdentityKnown) above->IdentityKnown = FindIdentity(above->Directory, above);
-        if (above->IdentityKnown && above->Volume == child.Volume && above->IndexHigh == child.IndexHigh &&
-            above->IndexLow == child.IndexLow)
-            return true;
+        if (!above->IdentityKnown) above->IdentityKnown = FindIdentity(above->Directory, &above->Identity);
+        if (above->IdentityKnown && SameFolder(above->Identity, child.Identity)) return true;
         if (above == level) return false;
     }
 }
@@ -416,8 +504,7 @@ int SearchSubdirectories(const Walk& walk, Level* level, uint32_t flags, int32_t
     if (!StartSearch(level, &find, &error)) return 0;
     const uint32_t childFlags = flags | FH_QUIET | FH_RESOLVED;
     // 0 stays 0, and -1 (no limit) stays -1.
-    const int32_t childMin = minDepth > 0 ? minDepth - 1 : minDepth;
-    const int32_t childMax = maxDepth > 0 ? maxDepth - 1 : maxDepth;
+    const DepthSpan childSpan{minDepth > 0 ? minDepth - 1 : minDepth, maxDepth > 0 ? maxDepth - 1 : maxDepth};
     const size_t directoryLength = wcslen(level->Directory);
     do {
         const WIN32_FIND_DATAW& entry = level->Entry;
@@ -452,24 +539,24 @@ int SearchSubdirectories(const Walk& walk, Level* level, uint32_t flags, int32_t
         child->ThroughLink = level->ThroughLink || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
         child->IdentityKnown = false;
         child->Outside = level->Outside;
+        DepthSpan span = childSpan;
         if (child->ThroughLink) {
             level->Scratch[directoryLength + nameLength] = 0;
-            child->IdentityKnown = FindIdentity(level->Scratch, child);
+            child->IdentityKnown = FindIdentity(level->Scratch, &child->Identity);
             if (child->IdentityKnown && IsOnPath(walk, level, *child)) {
                 ReportError(L"File system loop, not searched: \"%s\"\r\n", level->Scratch);
                 continue;
             }
             if (!child->Outside && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
                 child->Outside = LeadsOutside(walk, level->Scratch);
-            if (child->Outside && child->IdentityKnown &&
-                !walk.Outside->Add(child->Volume, child->IndexHigh, child->IndexLow)) {
+            if (child->Outside && child->IdentityKnown && !walk.Outside->Add(child->Identity, &span)) {
                 ReportError(L"Searched already, not searched again: \"%s\"\r\n", level->Scratch);
                 continue;
             }
             level->Scratch[directoryLength + nameLength] = L'\\';
         }
         bool childMatched = false;
-        int result = HandleLevel(walk, level->Deeper, level->Scratch, childFlags, childMin, childMax, &childMatched);
+        int result = HandleLevel(walk, level->Deeper, level->Scratch, childFlags, span.Min, span.Max, &childMatched);
         if (result == -3) return -3;
         if (childMatched) {
             // Files were found below: their failures count here too.

@@ -37,6 +37,42 @@ struct ListBuffers {
     ~ListBuffers() { std::free(Line); }
 };
 
+// The full name of a listed name. The system takes a last component such as
+// CON, AUX or NUL (also with an extension) for a device and resolves it to
+// "\\.\CON"; but a list names files, so then the folder part is resolved
+// alone and the name put after it. 0, or ResolvePath's failure.
+int ResolveListedName(const wchar_t* line, wchar_t* name) {
+    int result = ResolvePath(line, name, RESOLVE_HOME);
+    if (result != 0 || wcsncmp(name, L"\\\\.\\", 4) != 0 || (IsPathSeparator(line[0]) && IsPathSeparator(line[1])))
+        return result;
+    size_t split = 0;
+    for (size_t i = 0; line[i]; ++i)
+        if (IsPathSeparator(line[i]) || (line[i] == L':' && split == 0)) split = i + 1;
+    const wchar_t* last = line + split;
+    if (split == 0) {
+        result = ResolvePath(L".", name, 0);
+    } else {
+        wchar_t* folder = static_cast<wchar_t*>(std::malloc((split + 1) * sizeof(wchar_t)));
+        if (!folder) return ERROR_NOT_ENOUGH_MEMORY;
+        std::memcpy(folder, line, split * sizeof(wchar_t));
+        folder[split] = 0;
+        result = ResolvePath(folder, name, RESOLVE_HOME);
+        std::free(folder);
+    }
+    if (result != 0) return result;
+    if (wcslen(name) + 1 + wcslen(last) >= PathCapacity) return 111;
+    return JoinPath(name, last);
+}
+
+// Whether the listed name is a file or folder, asked of the form it is
+// opened by: "\\?\C:\dir\CON" is the file, "C:\dir\CON" the device.
+bool ListedNameExists(const wchar_t* name) {
+    wchar_t* literal = LiteralPath(name);
+    const bool exists = QueryIsFileOrDirectory(literal ? literal : name) != 0;
+    std::free(literal);
+    return exists;
+}
+
 void RemoveQuotes(wchar_t* text) {
     wchar_t* out = text;
     for (const wchar_t* in = text; *in; ++in)
@@ -122,7 +158,7 @@ int ReadListFile(const wchar_t* listName, uint32_t callbackFlags, void* callback
         if (line[0] == L':') continue;  // a label or comment line
         RemoveQuotes(line);
         if (!line[0]) continue;
-        if (ResolvePath(line, name, RESOLVE_HOME) != 0) {
+        if (ResolveListedName(line, name) != 0) {
             // Too long to name any file: it cannot exist.
             if (reportMissing) ReportError(L"File not found: %s\r\n", line);
             result = 2;
@@ -130,7 +166,7 @@ int ReadListFile(const wchar_t* listName, uint32_t callbackFlags, void* callback
         }
         LongPathPrefix(name);
         if (!name[0]) continue;
-        if (!QueryIsFileOrDirectory(name)) {
+        if (!ListedNameExists(name)) {
             if (reportMissing) ReportError(L"File not found: %s\r\n", name);
             result = 2;
             continue;

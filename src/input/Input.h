@@ -55,6 +55,13 @@ uint32_t EbcdicCodePageForLocale(LANGID locale);
 int IsConsoleHandle(HANDLE handle);
 int UrlWildcardCount(const wchar_t* name);
 int MakeDevicePath(wchar_t* name);
+// The "\\?\" form of a full, plain path on a drive or a share, which names
+// the same file literally (AUX is the file AUX): a heap block the caller
+// frees, or null when the name has no such form or it does not fit.
+wchar_t* LiteralPath(const wchar_t* name);
+// The system error that tells what went wrong with a path, for error as the
+// system gave it.
+uint32_t PathError(uint32_t error, const wchar_t* path);
 int FormatErrorText(int code, wchar_t* text);  // text: 1024 units
 // The read guard: a page of an input's mapped view that cannot be read (the
 // file was cut short by another program, its disk went away) ends the read

@@ -28,6 +28,7 @@ constexpr DWORD BreakDeliveryMilliseconds = 500;
 constexpr uint32_t NoMemory = ERROR_NOT_ENOUGH_MEMORY;  // 8
 constexpr uint32_t EmptyInput = static_cast<uint32_t>(-100);
 constexpr uint32_t ClipboardFailed = static_cast<uint32_t>(-1);
+constexpr uint32_t NoSuchDevice = 433;  // ERROR_NO_SUCH_DEVICE, not in every winerror.h
 
 // Closes its handle exactly once, whichever way the scope is left.
 struct OwnedHandle {
@@ -566,7 +567,7 @@ int OpenAndMap(InputSource* source, const wchar_t* path, DWORD attributes, bool 
                bool readSmall = false) {
     source->FileHandle = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, attributes, nullptr);
     if (source->FileHandle == INVALID_HANDLE_VALUE) {
-        source->LastError = GetLastError();
+        source->LastError = PathError(GetLastError(), path);
         source->FileHandle = nullptr;
     } else if (onlyFiles && GetFileType(source->FileHandle) != FILE_TYPE_DISK) {
         source->LastError = ERROR_CANT_ACCESS_FILE;
@@ -865,6 +866,19 @@ int MakeDevicePath(wchar_t* name) {
     memmove(name + 4, name, (length + 1) * sizeof(wchar_t));
     memcpy(name, L"\\\\.\\", 4 * sizeof(wchar_t));
     return 0;
+}
+
+wchar_t* LiteralPath(const wchar_t* name) {
+    return name && HasLiteralForm(name) ? LiteralForm(name) : nullptr;
+}
+
+uint32_t PathError(uint32_t error, const wchar_t* path) {
+    // Wine gives a name longer than its file system takes as a general
+    // failure, and a socket as a device that does not exist: the name is too
+    // long, and the socket is no file to read (as a FIFO is not).
+    if (error == ERROR_GEN_FAILURE && path && wcslen(path) >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+    if (error == NoSuchDevice) return ERROR_CANT_ACCESS_FILE;
+    return error;
 }
 
 void ReportReadFault(const wchar_t* format, const wchar_t* name, uint32_t error) {

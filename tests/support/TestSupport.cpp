@@ -65,14 +65,16 @@ void RemoveTree(const std::wstring& path) {
             std::wstring name = data.cFileName;
             if (name == L"." || name == L"..") continue;
             std::wstring child = path + L"\\" + name;
+            // A file called like a device (CON) is removed by its literal name.
+            std::wstring literal = child.size() > 2 && child[1] == L':' ? L"\\\\?\\" + child : child;
             if (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-                SetFileAttributesW(child.c_str(), data.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+                SetFileAttributesW(literal.c_str(), data.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
             if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
                 RemoveTree(child);
             else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveDirectoryW(child.c_str());
+                RemoveDirectoryW(literal.c_str());
             else
-                DeleteFileW(child.c_str());
+                DeleteFileW(literal.c_str());
         } while (FindNextFileW(find, &data));
         FindClose(find);
     }

@@ -72,6 +72,19 @@ TEST_F(ListFileTest, ReadsEveryUnicodeEncodingAndTheOemCodePage) {
     EXPECT_EQ((Names{L"a.txt", L"sub\\d.txt"}), recorder.names);
 }
 
+// A list names files: those called like devices are the files of that name,
+// by full name, relative or with "/"; a missing one is not found under its
+// own full name, not as a device.
+TEST_F(ListFileTest, NamesCalledLikeDevicesAreFiles) {
+    for (const wchar_t* name : {L"con", L"AUX", L"nul.txt", L"sub\\COM1"})
+        ASSERT_TRUE(WriteBytes(L"\\\\?\\" + tree.Path(name), "x")) << Narrow(name);
+    tree.File(L"list.lst", Narrow(tree.Path(L"con")) + "\r\nAUX\r\nsub/COM1\r\nnul.txt\r\nprn\r\n");
+    Captured out = Read(L"list.lst");
+    EXPECT_EQ(2, out.result);
+    EXPECT_EQ((Names{L"con", L"AUX", L"sub\\COM1", L"nul.txt"}), recorder.names);
+    EXPECT_EQ(Prefixed(L"File not found: " + tree.Path(L"prn") + L"\r\n"), out.err);
+}
+
 // Listed names go through "~" expansion but not through the ";" alternatives
 // of file arguments, and a label may be indented.
 TEST_F(ListFileTest, ResolvesHomeButNotAlternatives) {

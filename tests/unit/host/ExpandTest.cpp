@@ -266,6 +266,39 @@ TEST(ExpandVariables, AChangedDescriptionFileIsReadAgain) {
     RemoveTree(dir);
 }
 
+// A folder without a description file is not searched for one again while
+// the folder stays as it was: the file made behind its back, with the
+// folder's time put back, is not seen; once the folder's time moves, it is.
+TEST(ExpandVariables, AMissingDescriptionFileIsRememberedWhileItsFolderStays) {
+    std::wstring dir = MakeTempDir();
+    ASSERT_FALSE(dir.empty());
+    std::wstring query = DescriptQuery(dir + L"\\a.txt");
+    auto folderTime = [&](FILETIME* get, const FILETIME* set) {
+        HANDLE h = CreateFileW(dir.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        if (get) {
+            EXPECT_TRUE(GetFileTime(h, nullptr, nullptr, get));
+        }
+        if (set) {
+            EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, set));
+        }
+        CloseHandle(h);
+    };
+    FILETIME before;
+    folderTime(&before, nullptr);
+    EXPECT_EQ(Expand(query), std::make_pair(0, std::wstring()));
+    ASSERT_TRUE(WriteBytes(dir + L"\\descript.ion", "a.txt here\r\n"));
+    folderTime(nullptr, &before);
+    EXPECT_EQ(Expand(query).second, L"");
+    ULARGE_INTEGER later{{before.dwLowDateTime, before.dwHighDateTime}};
+    later.QuadPart += 10000000;  // one second
+    FILETIME moved{later.LowPart, later.HighPart};
+    folderTime(nullptr, &moved);
+    EXPECT_EQ(Expand(query).second, L"here");
+    RemoveTree(dir);
+}
+
 TEST(ExpandVariables, DescriptionFilesOfAnySize) {
     std::wstring dir = MakeTempDir();
     ASSERT_FALSE(dir.empty());

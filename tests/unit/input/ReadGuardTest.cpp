@@ -84,7 +84,7 @@ TEST(ReadGuard, TakesFaultsOfItsViewOnlyAndOnlyWithinRead) {
         ByteRead read{v.source.Data + row.offset};
         EXPECT_EQ(row.taken ? -1 : 0, guard.Read(read)) << row.offset;
         EXPECT_EQ(row.taken, guard.Faulted) << row.offset;
-        EXPECT_EQ(row.taken ? static_cast<uint32_t>(ERROR_SWAPERROR) : 0u, v.source.LastError) << row.offset;
+        EXPECT_EQ(row.taken ? static_cast<uint32_t>(ERROR_HANDLE_EOF) : 0u, v.source.LastError) << row.offset;
         EXPECT_EQ(row.faults && !row.taken ? 1 : 0, Catcher::Caught) << row.offset;
     }
 }
@@ -142,7 +142,7 @@ TEST(ReadGuard, AnUnreadablePageEndsOnlyTheInnermostRead) {
         const bool gone = offset >= Page;
         EXPECT_EQ(gone, n.fileFaulted) << offset;
         EXPECT_EQ(gone ? -1 : 0, n.fileResult) << offset;
-        EXPECT_EQ(gone ? static_cast<uint32_t>(ERROR_SWAPERROR) : 0u, n.file.source.LastError) << offset;
+        EXPECT_EQ(gone ? static_cast<uint32_t>(ERROR_HANDLE_EOF) : 0u, n.file.source.LastError) << offset;
     }
 }
 

@@ -337,8 +337,9 @@ int PassChosen(const Walk& walk, LevelState* state) {
     return 0;
 }
 
-// Step of one level: the files of its directory. Returns -3 when the walk
-// stops, 1 when the directory could not be searched, else 0.
+// Step of one level: the files of its directory, chosen; the caller passes
+// the last of them on (see HandleLevel). Returns -3 when the walk stops, 1
+// when the directory could not be searched, else 0.
 int MatchFiles(const Walk& walk, Level* level, uint32_t flags, LevelState* state) {
     FindHandle find;
     DWORD error = 0;
@@ -372,7 +373,7 @@ int MatchFiles(const Walk& walk, Level* level, uint32_t flags, LevelState* state
             walk.Chosen->Add(level->Scratch, size);
         }
     } while (FindNextFileW(find.h, &level->Entry));
-    return PassChosen(walk, state) == -3 ? -3 : 0;
+    return 0;
 }
 
 int HandleLevel(const Walk& walk, Level* level, const wchar_t* fileSpec, uint32_t flags, int32_t minDepth,
@@ -509,6 +510,8 @@ int SearchSubdirectories(const Walk& walk, Level* level, uint32_t flags, int32_t
     do {
         const WIN32_FIND_DATAW& entry = level->Entry;
         if (!IsSearchedSubdirectory(entry, flags)) continue;
+        // This folder's files go before anything of its subfolders.
+        if (PassChosen(walk, state) == -3) return -3;
         size_t nameLength = wcslen(entry.cFileName);
         size_t patternLength = wcslen(level->Pattern);
         if (directoryLength + nameLength + 1 + patternLength >= PathCapacity) {
@@ -586,9 +589,12 @@ int HandleLevel(const Walk& walk, Level* level, const wchar_t* fileSpec, uint32_
         if (step == -3) return -3;
         searchFailed = step != 0;
     }
+    // The files chosen last are passed on once the search of the
+    // subfolders has begun: the read-ahead reads them meanwhile.
     if (recurse && !dirsFirst && !searchFailed &&
         SearchSubdirectories(walk, level, flags, minDepth, maxDepth, &state) == -3)
         return -3;
+    if (PassChosen(walk, &state) == -3) return -3;
 
     if (state.Matched) {
         *matched = true;

@@ -94,7 +94,7 @@ struct ReadAheadPool {
     unsigned Head, Tail;      // under Lock; moved by the command thread only
     // Handles of taken copies, closed by a worker so that the command
     // thread does not wait for it; under Lock.
-    HANDLE Closing[SlotCount];
+    HANDLE Closing[2 * SlotCount];
     unsigned ClosingCount;
     bool Stopping;            // under Lock
     unsigned Holders;         // under Lock: the session and each worker still running
@@ -131,7 +131,7 @@ void Empty(Slot* slot) {
 // Under Lock: a handle to be closed by a worker, or here when the list is full.
 void CloseLater(ReadAheadPool* pool, HANDLE file) {
     if (!file) return;
-    if (pool->ClosingCount < SlotCount)
+    if (pool->ClosingCount < 2 * SlotCount)
         pool->Closing[pool->ClosingCount++] = file;
     else
         CloseHandle(file);
@@ -193,14 +193,16 @@ DWORD WINAPI WorkerMain(void* parameter) {
     const HMODULE module = pool->Module;
     AcquireSRWLockExclusive(&pool->Lock);
     for (;;) {
-        if (pool->ClosingCount) {
+        // Reads come first: the dump may be waiting for one. Closing waits
+        // for a pause (the walk searching a folder) unless many are due.
+        Slot* slot = pool->ClosingCount >= SlotCount ? nullptr : FirstQueued(pool);
+        if (!slot && pool->ClosingCount) {
             HANDLE file = pool->Closing[--pool->ClosingCount];
             ReleaseSRWLockExclusive(&pool->Lock);
             CloseHandle(file);
             AcquireSRWLockExclusive(&pool->Lock);
             continue;
         }
-        Slot* slot = FirstQueued(pool);
         if (slot) {
             slot->State = Reading;
             ReleaseSRWLockExclusive(&pool->Lock);

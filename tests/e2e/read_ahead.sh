@@ -6,7 +6,9 @@
 # limit, one is rewritten and one emptied: each is dumped or reported as if
 # it had changed before the run began, in its place among the dumps. A file
 # larger than the limit is left to the dump itself, and a listed FIFO is
-# never read. Exit code 0 when every check passed.
+# never read. A message of the walk comes between the dumps of a folder and
+# those of its subfolders, as without read-ahead. Exit code 0 when every
+# check passed.
 NAME=read_ahead
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 e2e_cleanup() { exec 3>&-; }
@@ -116,4 +118,26 @@ exec 3<>"$D/fifo"
     printf '%s\r\n' "$DW\\fifo" "$DW\\m-big"
 } >"$WORK/list.lst"
 check list "@$(win "$WORK/list.lst")"
+
+# A folder of small files with a link to itself and a subfolder: its files,
+# then the loop (subfolders come sorted), then the subfolder's file.
+exec 3>&-
+make_tree
+rm "$D/a-big" "$D/m-big"
+ln -s . "$D/loop"
+mkdir "$D/sub"
+printf 'SS' >"$D/sub/s"
+{
+    for ((i = 1; i <= COUNT; i++)); do small_dump "$(printf %02d $i)"; done
+    printf 'Bytora plugin: File system loop, not searched: "%s"\r\n' "$DW\\loop"
+    small_dump SS
+} >"$WORK/expected"
+wine "$EXE" /S /N:F "$DW\\*" </dev/null >"$WORK/out" 2>&1
+rc=$?
+if [ "$rc" -eq 0 ] && tail -c "$(stat -c %s "$WORK/expected")" "$WORK/out" | cmp -s - "$WORK/expected"; then
+    pass "walk: a folder's files, then the walk's message, then its subfolder's files"
+else
+    fail "walk message: exit code $rc, the output differs:"
+    diff <(tail -c "$(stat -c %s "$WORK/expected")" "$WORK/out") "$WORK/expected" | head -10
+fi
 finish

@@ -205,16 +205,16 @@ double MillisecondsFromEndToDump() {
 // A pipe that ends is dumped at once: nothing waits for a Ctrl-C that might
 // come with the end (one on its way when the pipe ends still counts). A
 // fixed wait there took 50 ms and more; what is left is mapping and writing
-// the dump, a few milliseconds. The best of three runs, so that a slow
-// moment of a busy machine does not count.
+// the dump, a few milliseconds. The best of five runs, and a bound well
+// under the old wait, so that a slow moment of a busy machine does not count.
 TEST(StdinE2eTest, EndOfPipeIsDumpedWithoutWaiting) {
     double best = -1;
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
         const double took = MillisecondsFromEndToDump();
         ASSERT_GE(took, 0) << "attempt " << attempt;
         best = best < 0 ? took : std::min(best, took);
     }
-    EXPECT_LT(best, 20.0);
+    EXPECT_LT(best, 35.0);
 }
 
 }  // namespace

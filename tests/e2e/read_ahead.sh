@@ -80,6 +80,13 @@ expected_tail() {
     letter_dump M 70000
 }
 
+# Whether the output ends with the expected text; a failure shows the difference.
+ends_as_expected() { tail -c "$(stat -c %s "$WORK/expected")" "$WORK/out" | cmp -s - "$WORK/expected"; }
+fail_showing() {
+    fail "$1"
+    diff <(tail -c "$(stat -c %s "$WORK/expected")" "$WORK/out") "$WORK/expected" | head -10
+}
+
 # check WHAT ARGS...: runs bytora with standard error in the same pipe,
 # stalled in the dump of a-big; once the small files are read ahead they
 # change, and what follows the dump of a-big must be the expected tail.
@@ -96,11 +103,10 @@ check() {
     local rc=${PIPESTATUS[0]}
     if [ "$(cat "$WORK/read")" != yes ]; then
         fail "$what: the small files were not read ahead while the first one was dumped"
-    elif [ "$rc" -eq 2 ] && tail -c "$(stat -c %s "$WORK/expected")" "$WORK/out" | cmp -s - "$WORK/expected"; then
+    elif [ "$rc" -eq 2 ] && ends_as_expected; then
         pass "$what: every file dumped or reported as after its change, in its place, exit code 2"
     else
-        fail "$what: exit code $rc, the end of the output differs:"
-        diff <(tail -c "$(stat -c %s "$WORK/expected")" "$WORK/out") "$WORK/expected" | head -10
+        fail_showing "$what: exit code $rc, the end of the output differs:"
     fi
 }
 
@@ -134,10 +140,9 @@ printf 'SS' >"$D/sub/s"
 } >"$WORK/expected"
 wine "$EXE" /S /N:F "$DW\\*" </dev/null >"$WORK/out" 2>&1
 rc=$?
-if [ "$rc" -eq 0 ] && tail -c "$(stat -c %s "$WORK/expected")" "$WORK/out" | cmp -s - "$WORK/expected"; then
+if [ "$rc" -eq 0 ] && ends_as_expected; then
     pass "walk: a folder's files, then the walk's message, then its subfolder's files"
 else
-    fail "walk message: exit code $rc, the output differs:"
-    diff <(tail -c "$(stat -c %s "$WORK/expected")" "$WORK/out") "$WORK/expected" | head -10
+    fail_showing "walk message: exit code $rc, the output differs:"
 fi
 finish

@@ -140,20 +140,4 @@ TEST_F(ReadAheadTest, HoldsAtMostThirtyTwoFiles) {
     EXPECT_EQ(1, session.Offer(Name(2).c_str(), 7));
 }
 
-TEST_F(ReadAheadTest, ALargeFileIsLeftToTheDump) {
-    const std::wstring big = dir + L"\\big";
-    ASSERT_TRUE(WriteBytes(big, std::string(SmallFileBytes + 1, 'b')));
-    {
-        ReadAhead session;
-        ASSERT_EQ(1, session.Offer(big.c_str(), ReadAheadSizeUnknown));
-        OfferAll(session);
-        InputSource source{};
-        ASSERT_EQ(0, OpenInput(&source, big.c_str(), OPEN_READ_SMALL, 0, 0));
-        EXPECT_NE(nullptr, source.MappingHandle);  // mapped, as without read-ahead
-        EXPECT_EQ(SmallFileBytes + 1, source.Size);
-        ReleaseInput(&source);
-    }
-    EXPECT_FALSE(Held(big));
-}
-
 }  // namespace

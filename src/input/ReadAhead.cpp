@@ -11,13 +11,15 @@
 // changed since it was read: change and write times, attributes and size.
 // Otherwise, and whenever the pool could not read it, the file is opened as
 // if there were no read-ahead, so every byte and every message comes out as
-// before. At most SlotCount copies of at most SmallFileBytes each are held.
+// before. At most SlotCount copies of at most SmallFileBytes each are held
+// (2 MiB), with their handles, and up to twice as many handles wait to be
+// closed.
 //
 // Threads and shared state. A session (ReadAhead) is started and ended on the
-// command thread by the walk or list that offers names; its ReadAheadPool record is
-// shared with the workers. Lock guards every field marked "under Lock". A
-// slot's other fields belong to whoever its state names (SlotState), who
-// reads and writes them without the lock. The record is freed by the last
+// command thread by the walk or list that offers names; its ReadAheadPool
+// record is shared with the two workers. Lock guards every field marked
+// "under Lock". A slot's other fields belong to whoever its state names
+// (SlotState), who reads and writes them without the lock. The record is freed by the last
 // of the session and its workers to let go of it: a worker stuck in an open
 // (a share that went away) does not hold up the end of the session, and
 // frees what is left when its open returns.
@@ -83,7 +85,6 @@ struct Slot {
     FileStamp Stamp;
 };
 
-
 }  // namespace
 
 struct ReadAheadPool {
@@ -95,11 +96,13 @@ struct ReadAheadPool {
     // Handles of taken copies, closed by a worker so that the command
     // thread does not wait for it; under Lock.
     HANDLE Closing[2 * SlotCount];
-    unsigned ClosingCount;
+    unsigned ClosingCount;    // under Lock
     bool Stopping;            // under Lock
     unsigned Holders;         // under Lock: the session and each worker still running
     CONDITION_VARIABLE LetGo; // a worker let go of the pool
-    HMODULE Module;           // each worker holds a reference, so the code it runs stays
+    // Each worker holds a reference to the library, so that the code it runs
+    // stays loaded until it has ended; set before the workers start.
+    HMODULE Module;
 };
 
 namespace {

@@ -32,8 +32,8 @@ size_t CollapseDotComponents(const wchar_t* in, wchar_t* out);
 // callback: up to MaxCount names, fewer when they are long. Gathering them
 // first lets the read-ahead open and read the later ones while the earlier
 // ones are dumped; the callback still gets them one at a time, in the order
-// they were found, and the walk passes them all on before it leaves the
-// folder. Command thread only.
+// they were found, and the walk passes them all on before it enters a
+// subfolder, writes a message or leaves the folder. Command thread only.
 struct ChosenFiles {
     static constexpr size_t MaxCount = 32;
     // Room for a name of any length when nothing else is held.
@@ -47,8 +47,8 @@ struct ChosenFiles {
     ReadAhead Reader;
     size_t Count = 0;
     size_t Used = 0;
-    // Once a file of the walk has been passed on, a break (which the dump
-    // clears when it starts an input) came during this walk.
+    // Set once a file was passed on: from then on a break that is seen came
+    // during this walk (the dump clears the flag when it starts an input).
     bool PassedOn = false;
     uint32_t Start[MaxCount];
     uint64_t Size[MaxCount];

@@ -80,6 +80,15 @@ void RemoveQuotes(wchar_t* text) {
     *out = 0;
 }
 
+// Trims a line and takes its quotes out; false for a line that names
+// nothing (a label or comment line, a blank one).
+bool ListedName(wchar_t* line) {
+    TrimWhiteSpace(line);
+    if (line[0] == L':') return false;  // a label or comment line
+    RemoveQuotes(line);
+    return line[0] != 0;
+}
+
 // The lines after the one being processed, offered to the read-ahead as far
 // as it has room (a few at a time). The list's own reading is unchanged:
 // every line is still read, resolved and looked up in its turn, and a name
@@ -106,10 +115,7 @@ void PeekAhead(ReadGuard* guard, wchar_t* line, ListPeek* peek) {
             peek->Ended = true;
             break;
         }
-        TrimWhiteSpace(line);
-        if (line[0] == L':') continue;
-        RemoveQuotes(line);
-        if (!line[0] || LongPathPrefix(line) < 0) continue;
+        if (!ListedName(line) || LongPathPrefix(line) < 0) continue;
         if (peek->Reader.Offer(line, ReadAheadSizeUnknown) < 0) {
             source->Position = start;  // again when there is room
             break;
@@ -154,10 +160,7 @@ int ReadListFile(const wchar_t* listName, uint32_t callbackFlags, void* callback
     ListPeek peek;
     bool passedOn = false;
     while (source->Position < source->Size && guard.Read(readLine) == 0) {
-        TrimWhiteSpace(line);
-        if (line[0] == L':') continue;  // a label or comment line
-        RemoveQuotes(line);
-        if (!line[0]) continue;
+        if (!ListedName(line)) continue;
         if (ResolveListedName(line, name) != 0) {
             // Too long to name any file: it cannot exist.
             if (reportMissing) ReportError(L"File not found: %s\r\n", line);

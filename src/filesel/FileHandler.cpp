@@ -11,6 +11,8 @@
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
+#include <memory>
+#include <new>
 
 namespace {
 
@@ -200,6 +202,7 @@ struct Walk {
     int ExceptionResult;
     Level* Top;  // the first level: the path down starts there
     OutsideFolders* Outside;
+    ChosenFiles* Chosen;
 };
 
 // The outcome of one level so far.
@@ -310,8 +313,33 @@ bool StartSearch(Level* level, FindHandle* find, DWORD* error) {
     return true;
 }
 
-// Step of one level: the files of its directory. Returns -3 when the walk
-// stops, 1 when the directory could not be searched, else 0.
+// Passes the chosen files on to the callback, in order. Returns -3 when the
+// walk stops, else 0.
+int PassChosen(const Walk& walk, LevelState* state) {
+    ChosenFiles& chosen = *walk.Chosen;
+    for (size_t i = 0; i < chosen.Count; ++i) {
+        // The dump clears a break when it starts an input: one seen here
+        // came after this walk passed a file on, and ends the walk.
+        if (chosen.PassedOn && BreakRequested) {
+            chosen.Clear();
+            return -3;
+        }
+        chosen.PassedOn = true;
+        int result = CallFileCallback(walk.Callback, chosen.Name(i), walk.CallbackFlags, walk.CallbackData,
+                                      walk.ExceptionResult, nullptr);
+        if (result == -3) {
+            chosen.Clear();
+            return -3;
+        }
+        if (result != 0) state->Result = result;
+    }
+    chosen.Clear();
+    return 0;
+}
+
+// Step of one level: the files of its directory, chosen; the caller passes
+// the last of them on (see HandleLevel). Returns -3 when the walk stops, 1
+// when the directory could not be searched, else 0.
 int MatchFiles(const Walk& walk, Level* level, uint32_t flags, LevelState* state) {
     FindHandle find;
     DWORD error = 0;
@@ -339,10 +367,11 @@ int MatchFiles(const Walk& walk, Level* level, uint32_t flags, LevelState* state
         // A name the system could not hold anyway cannot be passed on.
         if (!Concatenate(level->Scratch, level->Directory, directoryLength, entry.cFileName)) continue;
         LongPathPrefix(level->Scratch);
-        int result = CallFileCallback(walk.Callback, level->Scratch, walk.CallbackFlags, walk.CallbackData,
-                                      walk.ExceptionResult, nullptr);
-        if (result == -3) return -3;
-        if (result != 0) state->Result = result;
+        const uint64_t size = static_cast<uint64_t>(entry.nFileSizeHigh) << 32 | entry.nFileSizeLow;
+        if (!walk.Chosen->Add(level->Scratch, size)) {
+            if (PassChosen(walk, state) == -3) return -3;
+            walk.Chosen->Add(level->Scratch, size);
+        }
     } while (FindNextFileW(find.h, &level->Entry));
     return 0;
 }
@@ -481,6 +510,8 @@ int SearchSubdirectories(const Walk& walk, Level* level, uint32_t flags, int32_t
     do {
         const WIN32_FIND_DATAW& entry = level->Entry;
         if (!IsSearchedSubdirectory(entry, flags)) continue;
+        // This folder's files go before anything of its subfolders.
+        if (PassChosen(walk, state) == -3) return -3;
         size_t nameLength = wcslen(entry.cFileName);
         size_t patternLength = wcslen(level->Pattern);
         if (directoryLength + nameLength + 1 + patternLength >= PathCapacity) {
@@ -558,9 +589,12 @@ int HandleLevel(const Walk& walk, Level* level, const wchar_t* fileSpec, uint32_
         if (step == -3) return -3;
         searchFailed = step != 0;
     }
+    // The files chosen last are passed on once the search of the
+    // subfolders has begun: the read-ahead reads them meanwhile.
     if (recurse && !dirsFirst && !searchFailed &&
         SearchSubdirectories(walk, level, flags, minDepth, maxDepth, &state) == -3)
         return -3;
+    if (PassChosen(walk, &state) == -3) return -3;
 
     if (state.Matched) {
         *matched = true;
@@ -642,15 +676,18 @@ int FileHandler(const wchar_t* fileSpec, uint32_t callbackFlags, void* callbackD
 
     LevelChain chain;
     chain.First = NewLevel();
-    if (!chain.First) {
+    std::unique_ptr<ChosenFiles> chosen(new (std::nothrow) ChosenFiles);
+    if (!chain.First || !chosen) {
         ReportMatchError(fileSpec, ERROR_NOT_ENOUGH_MEMORY);
         return -1;
     }
     OutsideFolders outside;
     const Walk walk{callbackFlags, callbackData, callback, attributeMask, attributeValue, ranges, exceptionResult,
-                    chain.First, &outside};
+                    chain.First, &outside, chosen.get()};
     bool matched = false;
-    return HandleLevel(walk, chain.First, fileSpec, handlerFlags, minDepth, maxDepth, &matched);
+    const int result = HandleLevel(walk, chain.First, fileSpec, handlerFlags, minDepth, maxDepth, &matched);
+    // A break after the last file passed on must not wait for the next argument.
+    return chosen->PassedOn && BreakRequested ? -3 : result;
 }
 
 int MatchPattern(const wchar_t* pattern, const wchar_t* name, bool alternatives) {

@@ -1,6 +1,7 @@
 // Pieces the file-selection library shares between its own source files.
 #pragma once
 #include "filesel/FileSel.h"
+#include "input/Input.h"
 
 // Units in every path buffer of the library: 32767 characters and the terminator.
 constexpr size_t PathCapacity = 32768;
@@ -26,3 +27,30 @@ inline bool IsAsciiLetterOrDigit(wchar_t c) { return IsAsciiLetter(c) || (c >= L
 // separators, in one pass; the last component stays as it is, as do "\\?\"
 // and "\\.\" names. out may not be in; returns the length written.
 size_t CollapseDotComponents(const wchar_t* in, wchar_t* out);
+
+// The files a walk has chosen in one folder and not yet passed to the
+// callback: up to MaxCount names, fewer when they are long. Gathering them
+// first lets the read-ahead open and read the later ones while the earlier
+// ones are dumped; the callback still gets them one at a time, in the order
+// they were found, and the walk passes them all on before it enters a
+// subfolder, writes a message or leaves the folder. Command thread only.
+struct ChosenFiles {
+    static constexpr size_t MaxCount = 32;
+    // Room for a name of any length when nothing else is held.
+    static constexpr size_t TextCapacity = 2 * PathCapacity;
+
+    // False when there is no room for it: pass the others on first.
+    bool Add(const wchar_t* name, uint64_t size);
+    const wchar_t* Name(size_t i) const { return Text + Start[i]; }
+    void Clear() { Count = Used = 0; }
+
+    ReadAhead Reader;
+    size_t Count = 0;
+    size_t Used = 0;
+    // Set once a file was passed on: from then on a break that is seen came
+    // during this walk (the dump clears the flag when it starts an input).
+    bool PassedOn = false;
+    uint32_t Start[MaxCount];
+    uint64_t Size[MaxCount];
+    wchar_t Text[TextCapacity];
+};

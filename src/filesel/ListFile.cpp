@@ -20,13 +20,17 @@ struct OpenList {
     }
 };
 
-// The line and its resolved name: two path buffers, on the heap.
+// The line, its resolved name and a line read ahead: three path buffers,
+// on the heap.
 struct ListBuffers {
     wchar_t* Line = nullptr;
     wchar_t* Name = nullptr;
+    wchar_t* Ahead = nullptr;
     ListBuffers() {
-        Line = static_cast<wchar_t*>(std::malloc(2 * PathCapacity * sizeof(wchar_t)));
-        if (Line) Name = Line + PathCapacity;
+        Line = static_cast<wchar_t*>(std::malloc(3 * PathCapacity * sizeof(wchar_t)));
+        if (!Line) return;
+        Name = Line + PathCapacity;
+        Ahead = Name + PathCapacity;
     }
     ListBuffers(const ListBuffers&) = delete;
     ListBuffers& operator=(const ListBuffers&) = delete;
@@ -76,6 +80,54 @@ void RemoveQuotes(wchar_t* text) {
     *out = 0;
 }
 
+// Trims a line and takes its quotes out; false for a line that names
+// nothing (a label or comment line, a blank one).
+bool ListedName(wchar_t* line) {
+    TrimWhiteSpace(line);
+    if (line[0] == L':') return false;  // a label or comment line
+    RemoveQuotes(line);
+    return line[0] != 0;
+}
+
+// The lines after the one being processed, offered to the read-ahead as far
+// as it has room (a few at a time). The list's own reading is unchanged:
+// every line is still read, resolved and looked up in its turn, and a name
+// offered here that resolves to another is simply not taken.
+constexpr int PeekLines = 64;
+
+struct ListPeek {
+    ReadAhead Reader;
+    uint64_t Position = 0;  // the first byte not looked at yet
+    bool Ended = false;     // the end of the list, or a page that cannot be read
+};
+
+void PeekAhead(ReadGuard* guard, wchar_t* line, ListPeek* peek) {
+    InputSource* source = guard->Source;
+    if (peek->Ended || !peek->Reader.Shared) return;
+    const uint64_t resume = source->Position;
+    const uint32_t error = source->LastError;
+    if (peek->Position < resume) peek->Position = resume;
+    source->Position = peek->Position;
+    auto readLine = [source, line] { return ReadTextLine(source, line); };
+    for (int lines = 0; lines < PeekLines; ++lines) {
+        const uint64_t start = source->Position;
+        if (start >= source->Size || guard->Read(readLine) != 0) {
+            peek->Ended = true;
+            break;
+        }
+        if (!ListedName(line) || LongPathPrefix(line) < 0) continue;
+        if (peek->Reader.Offer(line, ReadAheadSizeUnknown) < 0) {
+            source->Position = start;  // again when there is room
+            break;
+        }
+    }
+    // A page that cannot be read is the list's own read's to find and report.
+    peek->Position = source->Position;
+    source->Position = resume;
+    source->LastError = error;
+    guard->Faulted = false;
+}
+
 }  // namespace
 
 int ReadListFile(const wchar_t* listName, uint32_t callbackFlags, void* callbackData, FileCallback callback,
@@ -105,11 +157,10 @@ int ReadListFile(const wchar_t* listName, uint32_t callbackFlags, void* callback
     // A list cut short while it is read ends there, reported like a list
     // that cannot be opened.
     ReadGuard guard(source);
+    ListPeek peek;
+    bool passedOn = false;
     while (source->Position < source->Size && guard.Read(readLine) == 0) {
-        TrimWhiteSpace(line);
-        if (line[0] == L':') continue;  // a label or comment line
-        RemoveQuotes(line);
-        if (!line[0]) continue;
+        if (!ListedName(line)) continue;
         if (ResolveListedName(line, name) != 0) {
             // Too long to name any file: it cannot exist.
             if (reportMissing) ReportError(L"File not found: %s\r\n", line);
@@ -123,10 +174,16 @@ int ReadListFile(const wchar_t* listName, uint32_t callbackFlags, void* callback
             result = 2;
             continue;
         }
+        // The dump clears a break when it starts an input: one seen here
+        // came after a name of this list was passed on.
+        if (passedOn && BreakRequested) return -3;
+        PeekAhead(&guard, buffers.Ahead, &peek);
+        passedOn = true;
         int outcome = CallFileCallback(callback, name, callbackFlags, callbackData, exceptionResult, nullptr);
         if (outcome == -3) return -3;
         if (outcome != 0) result = outcome;
     }
+    if (passedOn && BreakRequested) return -3;
     if (guard.Faulted) {
         ReportReadFault(L"Error reading list file \"%s\" :\r\n", listName, source->LastError);
         return 2;

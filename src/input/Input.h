@@ -110,6 +110,29 @@ uint32_t ResolveUrl(const wchar_t* base, const wchar_t* reference, wchar_t* targ
 // after an authority.
 uint32_t RequestUrl(const wchar_t* base, const wchar_t* reference, wchar_t* target, size_t units);
 
+// ---- Read-ahead ------------------------------------------------------------
+// A walk or a list that knows which files it will pass on next offers their
+// names; while it lives, a small pool opens and reads the small ones, and
+// OpenInput (with OPEN_READ_SMALL) takes what was read instead of opening
+// the file itself, unless anything about it is in doubt. Started and ended
+// on the command thread; the end lets go of every copy, handle and thread.
+struct ReadAheadPool;
+constexpr uint64_t ReadAheadSizeUnknown = ~0ull;
+struct ReadAhead {
+    ReadAhead();
+    ~ReadAhead();
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+    // name: a full name, as it will be given to OpenInput; size: from the
+    // directory entry, or ReadAheadSizeUnknown. 1 offered, 0 not worth
+    // reading ahead, -1 no room now (offer it again later).
+    int Offer(const wchar_t* name, uint64_t size);
+
+    ReadAheadPool* Shared = nullptr;  // null: no read-ahead
+    unsigned Offered = 0;
+    bool Failed = false;     // the pool could not start: nothing is offered
+};
+
 // ---- Encodings and decoding ----------------------------------------------
 extern const uint32_t CodePageNumbers[24];         // table order gives CodePageIndex
 extern const uint16_t CodePageTables[24][128];     // bytes 0x80..0xFF

@@ -3,6 +3,7 @@
 // device) is copied to a temporary file first, which is then mapped. The
 // clipboard and named files of up to 64 KiB are held in heap copies.
 #include "input/Input.h"
+#include "input/InputInternal.h"
 #include "plugin/Plugin.h"
 
 #include <wininet.h>
@@ -18,8 +19,6 @@ namespace {
 constexpr size_t PathUnits = 32768;   // 32767 characters and the terminator
 constexpr size_t TextUnits = 1024;
 constexpr DWORD CopyChunk = 8192;
-// Named files up to this size are read rather than mapped (see ReadSmallFile).
-constexpr uint64_t SmallFileBytes = 64 * 1024;
 // How often a wait for the copy's reader looks at the break flag, how often
 // a reader left on a Ctrl-C is cancelled, and the longest wait for the
 // delivery of a Ctrl-C (it takes a few milliseconds).
@@ -494,30 +493,21 @@ void ReadFileInformation(HANDLE handle, BY_HANDLE_FILE_INFORMATION* info) {
 // files. False, with nothing changed, when the read fails or finds nothing
 // (the file emptied meanwhile): the file is then mapped as any other.
 bool ReadSmallFile(InputSource* source) {
-    uint8_t* copy = static_cast<uint8_t*>(malloc(source->Size));
-    if (!copy) return false;
     uint64_t got = 0;
-    bool failed = false;
-    while (got < source->Size) {
-        DWORD part = 0;
-        if (!ReadFile(source->FileHandle, copy + got, static_cast<DWORD>(source->Size - got), &part, nullptr)) {
-            failed = true;
-            break;
-        }
-        if (part == 0) break;  // the file shrank since its size was read
-        got += part;
-    }
-    // A file that shrank shows what it still holds, as a view would; one
-    // that grew shows no more than the size read, as a view would too.
-    if (failed || got == 0) {
-        free(copy);
-        return false;
-    }
+    uint8_t* copy = ReadSmallCopy(source->FileHandle, source->Size, &got);
+    if (!copy) return false;
     CloseHandle(source->FileHandle);
     source->FileHandle = nullptr;
     source->Data = copy;
     source->Size = got;
     return true;
+}
+
+// A record whose Data became a heap copy of the file: its encoding.
+int FinishCopy(InputSource* source) {
+    source->LastError = 0;
+    DetectEncoding(source, (source->OpenFlags & OPEN_DETECT_EBCDIC) != 0);
+    return 0;
 }
 
 // From an open handle (FileHandle, or the borrowed console) to the mapped
@@ -535,11 +525,8 @@ int MapInput(InputSource* source, HANDLE console, bool readSmall = false) {
         source->LastError = EmptyInput;
         return FailOpen(source);
     }
-    if (readSmall && !source->TempFileName && source->Size <= SmallFileBytes && ReadSmallFile(source)) {
-        source->LastError = 0;
-        DetectEncoding(source, (source->OpenFlags & OPEN_DETECT_EBCDIC) != 0);
-        return 0;
-    }
+    if (readSmall && !source->TempFileName && source->Size <= SmallFileBytes && ReadSmallFile(source))
+        return FinishCopy(source);
     source->MappingHandle = CreateFileMappingW(source->FileHandle, nullptr, PAGE_READONLY, 0, 0, nullptr);
     if (!source->MappingHandle) {
         source->LastError = GetLastError();
@@ -592,6 +579,8 @@ int OpenAndMap(InputSource* source, const wchar_t* path, DWORD attributes, bool 
     return FailOpen(source);
 }
 
+}  // namespace
+
 // A full, plain path on a drive or a share ("C:\x", "\\server\share\x",
 // either in the "\\?\" form), as the walk and list files give names: its
 // "\\?\" form names the same file, and takes a name like AUX or NUL literally.
@@ -633,6 +622,30 @@ wchar_t* LiteralForm(const wchar_t* name) {
     memcpy(text + prefixLength, rest, (restLength + 1) * sizeof(wchar_t));
     return text;
 }
+
+uint8_t* ReadSmallCopy(HANDLE file, uint64_t size, uint64_t* got) {
+    *got = 0;
+    uint8_t* copy = static_cast<uint8_t*>(malloc(size));
+    if (!copy) return nullptr;
+    while (*got < size) {
+        DWORD part = 0;
+        if (!ReadFile(file, copy + *got, static_cast<DWORD>(size - *got), &part, nullptr)) {
+            free(copy);
+            return nullptr;
+        }
+        if (part == 0) break;  // the file shrank since its size was read
+        *got += part;
+    }
+    // A file that shrank shows what it still holds, as a view would; one
+    // that grew shows no more than the size read, as a view would too.
+    if (*got == 0) {
+        free(copy);
+        return nullptr;
+    }
+    return copy;
+}
+
+namespace {
 
 int OpenAddress(InputSource* source) {
     HeapBlock temp(PathUnits * sizeof(wchar_t));
@@ -678,7 +691,8 @@ int OpenStandardInput(InputSource* source) {
 // afresh each time; a list file's names each finish with it before the next.
 wchar_t TrueNameText[PathUnits];
 
-int OpenFile(InputSource* source) {
+// offered: the name as the caller gave it, which is what the read-ahead knows.
+int OpenFile(InputSource* source, const wchar_t* offered) {
     wchar_t* text = TrueNameText;
     text[0] = 0;
     QueryTrueName(source->Name, text);
@@ -701,6 +715,15 @@ int OpenFile(InputSource* source) {
     }
     const bool readSmall = (source->OpenFlags & OPEN_READ_SMALL) != 0;
     if (!literal) return OpenAndMap(source, source->Name, 0, false, readSmall);
+    if (readSmall) {
+        const int taken = TakeReadAhead(offered, source);
+        if (taken > 0) return FinishCopy(source);
+        // A break while the pool still reads it: no message, the dump stops.
+        if (taken < 0) {
+            source->LastError = ERROR_CANCELLED;
+            return FailOpen(source);
+        }
+    }
     wchar_t* path = LiteralForm(source->Name);
     const int result = OpenAndMap(source, path ? path : source->Name, 0, true, readSmall);
     free(path);
@@ -764,7 +787,7 @@ int OpenInput(InputSource* source, const wchar_t* name, uint32_t openFlags, uint
     if (UrlWildcardCount(name) == 0 && QueryIsURL(name)) return OpenAddress(source);
     if (_wcsicmp(name, L"clip:") == 0) return OpenClipboardInput(source);
     if (wcscmp(name, L"-") == 0) return OpenStandardInput(source);
-    return OpenFile(source);
+    return OpenFile(source, name);
 }
 
 void ReleaseInput(InputSource* source) {

@@ -2,6 +2,7 @@
 // given, in which order, the results and the messages.
 #include "FileSelTestUtil.h"
 #include "filesel/FileSelInternal.h"
+#include "plugin/Plugin.h"
 #include <chrono>
 
 namespace {
@@ -227,6 +228,29 @@ TEST_F(FileHandlerTest, StopsAtOnceOnABreak) {
     EXPECT_EQ(L"sub\\f.txt", recorder.names.back());
     EXPECT_EQ(0, std::count(recorder.names.begin(), recorder.names.end(), L"a.txt"));
     EXPECT_EQ(L"", out.err);
+}
+
+// The dump clears a break when it starts an input, so a break that comes
+// between two files (or after the last) is seen by the walk itself.
+TEST_F(FileHandlerTest, ABreakBetweenFilesEndsTheWalkOrList) {
+    tree.File(L"list.lst", "a.txt\r\nb.txt\r\n");
+    struct Case {
+        const wchar_t* spec;
+        Names passedOn;
+    } cases[] = {
+        {L"*.txt", {L"a.txt"}},
+        {L"@list.lst", {L"a.txt"}},
+        {L"e.dat", {L"e.dat"}},  // after the last file
+    };
+    CurrentDirectory here(tree.root);
+    for (const Case& c : cases) {
+        recorder.names.clear();
+        recorder.onCall = [](const std::wstring&) { BreakRequested = 1; };
+        Captured out = Walk(recorder, c.spec, CommandFlags);
+        BreakRequested = 0;
+        EXPECT_EQ(-3, out.result) << Narrow(c.spec);
+        EXPECT_EQ(c.passedOn, recorder.names) << Narrow(c.spec);
+    }
 }
 
 // An open directory search keeps others from opening the directory for

@@ -1,0 +1,23 @@
+// Pieces input acquisition shares with the read-ahead (ReadAhead.cpp).
+#pragma once
+#include "input/Input.h"
+
+// Named files up to this size are read whole rather than mapped.
+constexpr uint64_t SmallFileBytes = 64 * 1024;
+
+// A full, plain path on a drive or a share, as the walk and list files give
+// names: it is opened by its "\\?\" form (LiteralForm, a heap block, or null
+// when it does not fit).
+bool HasLiteralForm(const wchar_t* name);
+wchar_t* LiteralForm(const wchar_t* name);
+
+// The first size bytes of an open file in a heap block (got: how many there
+// were; fewer when the file shrank); null when the read fails or finds
+// nothing.
+uint8_t* ReadSmallCopy(HANDLE file, uint64_t size, uint64_t* got);
+
+// For OpenInput: the read-ahead copy of the file offered as name, when one was
+// read and the file has not changed since. 1: Data and Size hold the copy;
+// 0: none, open the file as usual; -1: a break came while the copy was
+// still being read.
+int TakeReadAhead(const wchar_t* name, InputSource* source);

@@ -1,6 +1,21 @@
-// Pieces input acquisition shares with the read-ahead (ReadAhead.cpp).
+// Pieces the files of input acquisition share (input sources, downloads, read-ahead).
 #pragma once
 #include "input/Input.h"
+#include <cwchar>
+
+// Whether text starts with prefix, letter case aside.
+inline bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix) {
+    return _wcsnicmp(text, prefix, wcslen(prefix)) == 0;
+}
+
+// Holds an exclusive lock for one scope.
+struct ExclusiveLock {
+    SRWLOCK* lock;
+    explicit ExclusiveLock(SRWLOCK* l) : lock(l) { AcquireSRWLockExclusive(lock); }
+    ~ExclusiveLock() { ReleaseSRWLockExclusive(lock); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+};
 
 // Named files up to this size are read whole rather than mapped.
 constexpr uint64_t SmallFileBytes = 64 * 1024;

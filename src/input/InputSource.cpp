@@ -83,10 +83,6 @@ bool IsHexDigit(wchar_t c) {
     return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
 }
 
-bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix) {
-    return _wcsnicmp(text, prefix, wcslen(prefix)) == 0;
-}
-
 // A message after the error prefix; user text only ever goes in through "%s".
 void Report(const InputSource* source, const wchar_t* format, const wchar_t* text = L"") {
     if (source->OpenFlags & OPEN_REPORT) ReportError(format, text);
@@ -257,15 +253,6 @@ void AwaitBreakUnderWay() {
             WaitForSingleObject(thread.h, BreakDeliveryMilliseconds);
     }
 }
-
-// Holds an exclusive lock for one scope.
-struct ExclusiveLock {
-    SRWLOCK* lock;
-    explicit ExclusiveLock(SRWLOCK* l) : lock(l) { AcquireSRWLockExclusive(lock); }
-    ~ExclusiveLock() { ReleaseSRWLockExclusive(lock); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-};
 
 // The reads of a copy happen on a thread of their own: a producer may hold
 // a pipe open without ever writing, the console waits for a whole line, and

@@ -112,14 +112,6 @@ ReadAheadPool* Current;
 
 Slot* SlotAt(ReadAheadPool* pool, unsigned index) { return &pool->Slots[index % SlotCount]; }
 
-struct Locked {
-    ReadAheadPool* pool;
-    explicit Locked(ReadAheadPool* p) : pool(p) { AcquireSRWLockExclusive(&pool->Lock); }
-    ~Locked() { ReleaseSRWLockExclusive(&pool->Lock); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-};
-
 // Frees what a slot holds apart from its handle.
 void Empty(Slot* slot) {
     free(slot->Name);
@@ -186,7 +178,7 @@ Slot* FirstQueued(ReadAheadPool* pool) {
 
 // Returns true when this was the last holder: the caller frees the pool.
 bool LetGo(ReadAheadPool* pool) {
-    Locked hold(pool);
+    ExclusiveLock hold(&pool->Lock);
     WakeAllConditionVariable(&pool->LetGo);
     return --pool->Holders == 0;
 }
@@ -239,12 +231,12 @@ bool StartWorkers(ReadAheadPool* pool) {
             break;
         pool->Module = module;
         {
-            Locked hold(pool);
+            ExclusiveLock hold(&pool->Lock);
             ++pool->Holders;
         }
         HANDLE thread = CreateThread(nullptr, 0, WorkerMain, pool, 0, nullptr);
         if (!thread) {
-            Locked hold(pool);
+            ExclusiveLock hold(&pool->Lock);
             --pool->Holders;
             FreeLibrary(module);
             break;
@@ -277,7 +269,7 @@ ReadAhead::~ReadAhead() {
     Current = nullptr;
     bool last;
     {
-        Locked hold(pool);
+        ExclusiveLock hold(&pool->Lock);
         pool->Stopping = true;
         while (pool->Head != pool->Tail) Drop(pool, SlotAt(pool, pool->Head++));
         WakeAllConditionVariable(&pool->Work);
@@ -301,7 +293,7 @@ int ReadAhead::Offer(const wchar_t* name, uint64_t size) {
     if (!HasLiteralForm(name)) return 0;
     Slot* slot;
     {
-        Locked hold(pool);
+        ExclusiveLock hold(&pool->Lock);
         // Every slot from Head to Tail is in use: the one at Tail is free
         // only while fewer than SlotCount are.
         slot = SlotAt(pool, pool->Tail);
@@ -316,7 +308,7 @@ int ReadAhead::Offer(const wchar_t* name, uint64_t size) {
     }
     wcscpy(slot->Name, name);
     {
-        Locked hold(pool);
+        ExclusiveLock hold(&pool->Lock);
         slot->State = Queued;
         ++pool->Tail;
         WakeConditionVariable(&pool->Work);
@@ -333,7 +325,7 @@ int TakeReadAhead(const wchar_t* name, InputSource* source) {
     uint64_t size;
     FileStamp stamp;
     {
-        Locked hold(pool);
+        ExclusiveLock hold(&pool->Lock);
         unsigned found = pool->Head;
         while (found != pool->Tail && wcscmp(SlotAt(pool, found)->Name, name) != 0) ++found;
         if (found == pool->Tail) return 0;
@@ -362,7 +354,7 @@ int TakeReadAhead(const wchar_t* name, InputSource* source) {
     FileStamp now;
     const bool unchanged = ReadStamp(file, &now) && SameStamp(now, stamp);
     {
-        Locked hold(pool);
+        ExclusiveLock hold(&pool->Lock);
         CloseLater(pool, file);
     }
     if (!unchanged) {

@@ -9,6 +9,7 @@
 // worker given up on ends by itself once its blocked call returns (the
 // library's own time-outs bound that) and frees what it holds.
 #include "input/Input.h"
+#include "input/InputInternal.h"
 #include "plugin/Plugin.h"
 #include "plugin/Version.h"
 
@@ -31,10 +32,6 @@ constexpr DWORD FlowingSign = 8192;
 constexpr int MaxRedirects = 10;
 constexpr DWORD UrlUnits = MaxUrlLength + 1;
 constexpr DWORD PollMs = 50;
-
-bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix) {
-    return _wcsnicmp(text, prefix, wcslen(prefix)) == 0;
-}
 
 // One download, shared by the calling thread (the caller), the worker
 // that makes the library's calls, and a closer that the caller may start
@@ -88,21 +85,21 @@ SRWLOCK LiveLock = SRWLOCK_INIT;
 Transfer* LiveList = nullptr;
 
 void AddLive(Transfer* t) {
-    AcquireSRWLockExclusive(&LiveLock);
+    ExclusiveLock hold(&LiveLock);
     t->NextLive = LiveList;
     LiveList = t;
-    ReleaseSRWLockExclusive(&LiveLock);
 }
 
 void Release(Transfer* t) {
     if (InterlockedDecrement(&t->Refs) != 0) return;
-    AcquireSRWLockExclusive(&LiveLock);
-    for (Transfer** p = &LiveList; *p; p = &(*p)->NextLive)
-        if (*p == t) {
-            *p = t->NextLive;
-            break;
-        }
-    ReleaseSRWLockExclusive(&LiveLock);
+    {
+        ExclusiveLock hold(&LiveLock);
+        for (Transfer** p = &LiveList; *p; p = &(*p)->NextLive)
+            if (*p == t) {
+                *p = t->NextLive;
+                break;
+            }
+    }
     if (t->Ready) CloseHandle(t->Ready);
     if (t->Taken) CloseHandle(t->Taken);
     LocalFree(t->Buffer);

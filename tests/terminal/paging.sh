@@ -186,6 +186,7 @@ if wait_for_exit 30; then
         pass "9-line window: no prompt"
     else
         fail "9-line window: exit code $rc, $count lines"
+        scrollback | grep -v '^[0-9a-f]\{8\}  00' | grep -v '^$'
     fi
 else
     fail "9-line window: bytora did not finish (waiting at a prompt?)"

@@ -14,6 +14,8 @@
 #include <memory>
 #include <new>
 
+size_t MaxSubfolderUnits = 1 << 20;
+
 namespace {
 
 // What tells one folder from another: the volume's serial number and the
@@ -58,7 +60,15 @@ struct Level {
     bool IdentityKnown;
     bool ThroughLink;
     bool Outside;  // reached through a link that leads out of the tree being walked
+    // The subfolders the search for files met, kept so that the search of
+    // the subfolders need not list the folder a second time: one record
+    // after another, two units of attributes and the name with its
+    // terminator. Heap, owned, reused by the siblings of this depth.
+    wchar_t* Subfolders;
+    size_t SubfolderUnits, SubfolderCapacity;
+    bool SubfoldersKept;  // every subfolder is in the records
 };
+
 
 Level* NewLevel() {
     Level* level = static_cast<Level*>(std::malloc(sizeof(Level)));
@@ -66,6 +76,9 @@ Level* NewLevel() {
         level->Deeper = nullptr;
         level->Identity = FolderIdentity{};
         level->IdentityKnown = level->ThroughLink = level->Outside = false;
+        level->Subfolders = nullptr;
+        level->SubfolderUnits = level->SubfolderCapacity = 0;
+        level->SubfoldersKept = false;
     }
     return level;
 }
@@ -80,6 +93,7 @@ struct LevelChain {
         while (First) {
             Level* next = First->Deeper;
             std::free(First->Identity.Path);
+            std::free(First->Subfolders);
             std::free(First);
             First = next;
         }
@@ -337,10 +351,33 @@ int PassChosen(const Walk& walk, LevelState* state) {
     return 0;
 }
 
+bool IsSearchedSubdirectory(const WIN32_FIND_DATAW& entry, uint32_t flags);
+
+// Adds the entry to the level's subfolder records; false when they would
+// outgrow MaxSubfolderUnits or no memory is left.
+bool KeepSubfolder(Level* level, const WIN32_FIND_DATAW& entry) {
+    const size_t units = 2 + wcslen(entry.cFileName) + 1;
+    const size_t needed = level->SubfolderUnits + units;
+    if (needed > level->SubfolderCapacity) {
+        if (needed > MaxSubfolderUnits) return false;
+        const size_t capacity = std::min(std::max(level->SubfolderCapacity * 2, needed + 1024), MaxSubfolderUnits);
+        wchar_t* grown = static_cast<wchar_t*>(std::realloc(level->Subfolders, capacity * sizeof(wchar_t)));
+        if (!grown) return false;
+        level->Subfolders = grown;
+        level->SubfolderCapacity = capacity;
+    }
+    wchar_t* record = level->Subfolders + level->SubfolderUnits;
+    std::memcpy(record, &entry.dwFileAttributes, 2 * sizeof(wchar_t));
+    std::memcpy(record + 2, entry.cFileName, (units - 2) * sizeof(wchar_t));
+    level->SubfolderUnits += units;
+    return true;
+}
+
 // Step of one level: the files of its directory, chosen; the caller passes
-// the last of them on (see HandleLevel). Returns -3 when the walk stops, 1
+// the last of them on (see HandleLevel). With keepSubfolders the subfolders
+// met on the way are kept for the next step. Returns -3 when the walk stops, 1
 // when the directory could not be searched, else 0.
-int MatchFiles(const Walk& walk, Level* level, uint32_t flags, LevelState* state) {
+int MatchFiles(const Walk& walk, Level* level, uint32_t flags, bool keepSubfolders, LevelState* state) {
     FindHandle find;
     DWORD error = 0;
     if (!StartSearch(level, &find, &error)) {
@@ -354,7 +391,11 @@ int MatchFiles(const Walk& walk, Level* level, uint32_t flags, LevelState* state
     const uint32_t wanted = walk.AttributeMask & walk.AttributeValue;
     const size_t directoryLength = wcslen(level->Directory);
     const WIN32_FIND_DATAW& entry = level->Entry;
+    level->SubfolderUnits = 0;
+    level->SubfoldersKept = false;
+    bool kept = keepSubfolders;
     do {
+        if (kept && IsSearchedSubdirectory(entry, flags)) kept = KeepSubfolder(level, entry);
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) continue;
         if (entry.ftCreationTime.dwLowDateTime == 0 && entry.ftCreationTime.dwHighDateTime == 0 &&
             entry.ftLastWriteTime.dwLowDateTime == 0 && entry.ftLastWriteTime.dwHighDateTime == 0)
@@ -373,6 +414,7 @@ int MatchFiles(const Walk& walk, Level* level, uint32_t flags, LevelState* state
             walk.Chosen->Add(level->Scratch, size);
         }
     } while (FindNextFileW(find.h, &level->Entry));
+    level->SubfoldersKept = kept && GetLastError() == ERROR_NO_MORE_FILES;
     return 0;
 }
 
@@ -496,78 +538,102 @@ bool IsSearchedSubdirectory(const WIN32_FIND_DATAW& entry, uint32_t flags) {
     return true;
 }
 
-// Step of one level: the same pattern in every subdirectory. Returns -3 when
-// the walk stops, else 0.
-int SearchSubdirectories(const Walk& walk, Level* level, uint32_t flags, int32_t minDepth, int32_t maxDepth,
-                         LevelState* state) {
-    FindHandle find;
-    DWORD error = 0;
-    if (!StartSearch(level, &find, &error)) return 0;
+// One subdirectory of a level, searched with the same pattern. Returns -3
+// when the walk stops, else 0.
+int SearchSubdirectory(const Walk& walk, Level* level, const wchar_t* name, DWORD attributes, uint32_t flags,
+                       int32_t minDepth, int32_t maxDepth, LevelState* state) {
     const uint32_t childFlags = flags | FH_QUIET | FH_RESOLVED;
     // 0 stays 0, and -1 (no limit) stays -1.
     const DepthSpan childSpan{minDepth > 0 ? minDepth - 1 : minDepth, maxDepth > 0 ? maxDepth - 1 : maxDepth};
     const size_t directoryLength = wcslen(level->Directory);
+    // This folder's files go before anything of its subfolders.
+    if (PassChosen(walk, state) == -3) return -3;
+    size_t nameLength = wcslen(name);
+    size_t patternLength = wcslen(level->Pattern);
+    if (directoryLength + nameLength + 1 + patternLength >= PathCapacity) {
+        ReportMatchError(level->Spec, ERROR_FILENAME_EXCED_RANGE);
+        state->Result = -1;
+        state->ErrorReported = true;
+        return 0;
+    }
+    wchar_t* p = level->Scratch;
+    std::memcpy(p, level->Directory, directoryLength * sizeof(wchar_t));
+    p += directoryLength;
+    std::memcpy(p, name, nameLength * sizeof(wchar_t));
+    p += nameLength;
+    *p++ = L'\\';
+    std::memcpy(p, level->Pattern, (patternLength + 1) * sizeof(wchar_t));
+
+    if (!level->Deeper) level->Deeper = NewLevel();
+    if (!level->Deeper) {
+        ReportMatchError(level->Spec, ERROR_NOT_ENOUGH_MEMORY);
+        state->Result = -1;
+        state->ErrorReported = true;
+        return 0;
+    }
+    // A folder already on the path down (a link or junction back to it)
+    // is skipped: the walk would never end. Without a link on the way
+    // the tree has no circles, and no folder needs to be opened.
+    Level* child = level->Deeper;
+    child->ThroughLink = level->ThroughLink || (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    child->IdentityKnown = false;
+    child->Outside = level->Outside;
+    DepthSpan span = childSpan;
+    if (child->ThroughLink) {
+        level->Scratch[directoryLength + nameLength] = 0;
+        child->IdentityKnown = FindIdentity(level->Scratch, &child->Identity);
+        if (child->IdentityKnown && IsOnPath(walk, level, *child)) {
+            ReportError(L"File system loop, not searched: \"%s\"\r\n", level->Scratch);
+            return 0;
+        }
+        if (!child->Outside && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            child->Outside = LeadsOutside(walk, level->Scratch);
+        if (child->Outside && child->IdentityKnown && !walk.Outside->Add(child->Identity, &span)) {
+            ReportError(L"Searched already, not searched again: \"%s\"\r\n", level->Scratch);
+            return 0;
+        }
+        level->Scratch[directoryLength + nameLength] = L'\\';
+    }
+    bool childMatched = false;
+    int result = HandleLevel(walk, level->Deeper, level->Scratch, childFlags, span.Min, span.Max, &childMatched);
+    if (result == -3) return -3;
+    if (childMatched) {
+        // Files were found below: their failures count here too.
+        state->Matched = true;
+        if (result != 0) state->Result = result;
+    } else if (result < 0) {
+        state->Result = result;
+    }
+    return 0;
+}
+
+// Step of one level: the same pattern in every subdirectory, from the
+// records the search for files kept, or from a search of its own. Returns
+// -3 when the walk stops, else 0.
+int SearchSubdirectories(const Walk& walk, Level* level, uint32_t flags, int32_t minDepth, int32_t maxDepth,
+                         LevelState* state) {
+    if (level->SubfoldersKept) {
+        // The deeper levels keep records of their own: these stay put while
+        // the walk is below.
+        for (size_t at = 0; at < level->SubfolderUnits;) {
+            const wchar_t* record = level->Subfolders + at;
+            DWORD attributes;
+            std::memcpy(&attributes, record, sizeof attributes);
+            at += 2 + wcslen(record + 2) + 1;
+            if (SearchSubdirectory(walk, level, record + 2, attributes, flags, minDepth, maxDepth, state) == -3)
+                return -3;
+        }
+        return 0;
+    }
+    FindHandle find;
+    DWORD error = 0;
+    if (!StartSearch(level, &find, &error)) return 0;
     do {
         const WIN32_FIND_DATAW& entry = level->Entry;
         if (!IsSearchedSubdirectory(entry, flags)) continue;
-        // This folder's files go before anything of its subfolders.
-        if (PassChosen(walk, state) == -3) return -3;
-        size_t nameLength = wcslen(entry.cFileName);
-        size_t patternLength = wcslen(level->Pattern);
-        if (directoryLength + nameLength + 1 + patternLength >= PathCapacity) {
-            ReportMatchError(level->Spec, ERROR_FILENAME_EXCED_RANGE);
-            state->Result = -1;
-            state->ErrorReported = true;
-            continue;
-        }
-        wchar_t* p = level->Scratch;
-        std::memcpy(p, level->Directory, directoryLength * sizeof(wchar_t));
-        p += directoryLength;
-        std::memcpy(p, entry.cFileName, nameLength * sizeof(wchar_t));
-        p += nameLength;
-        *p++ = L'\\';
-        std::memcpy(p, level->Pattern, (patternLength + 1) * sizeof(wchar_t));
-
-        if (!level->Deeper) level->Deeper = NewLevel();
-        if (!level->Deeper) {
-            ReportMatchError(level->Spec, ERROR_NOT_ENOUGH_MEMORY);
-            state->Result = -1;
-            state->ErrorReported = true;
-            return 0;
-        }
-        // A folder already on the path down (a link or junction back to it)
-        // is skipped: the walk would never end. Without a link on the way
-        // the tree has no circles, and no folder needs to be opened.
-        Level* child = level->Deeper;
-        child->ThroughLink = level->ThroughLink || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-        child->IdentityKnown = false;
-        child->Outside = level->Outside;
-        DepthSpan span = childSpan;
-        if (child->ThroughLink) {
-            level->Scratch[directoryLength + nameLength] = 0;
-            child->IdentityKnown = FindIdentity(level->Scratch, &child->Identity);
-            if (child->IdentityKnown && IsOnPath(walk, level, *child)) {
-                ReportError(L"File system loop, not searched: \"%s\"\r\n", level->Scratch);
-                continue;
-            }
-            if (!child->Outside && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                child->Outside = LeadsOutside(walk, level->Scratch);
-            if (child->Outside && child->IdentityKnown && !walk.Outside->Add(child->Identity, &span)) {
-                ReportError(L"Searched already, not searched again: \"%s\"\r\n", level->Scratch);
-                continue;
-            }
-            level->Scratch[directoryLength + nameLength] = L'\\';
-        }
-        bool childMatched = false;
-        int result = HandleLevel(walk, level->Deeper, level->Scratch, childFlags, span.Min, span.Max, &childMatched);
-        if (result == -3) return -3;
-        if (childMatched) {
-            // Files were found below: their failures count here too.
-            state->Matched = true;
-            if (result != 0) state->Result = result;
-        } else if (result < 0) {
-            state->Result = result;
-        }
+        if (SearchSubdirectory(walk, level, entry.cFileName, entry.dwFileAttributes, flags, minDepth, maxDepth,
+                               state) == -3)
+            return -3;
     } while (FindNextFileW(find.h, &level->Entry));
     return 0;
 }
@@ -584,13 +650,15 @@ int HandleLevel(const Walk& walk, Level* level, const wchar_t* fileSpec, uint32_
     bool searchFailed = false;
     if (recurse && dirsFirst && SearchSubdirectories(walk, level, flags, minDepth, maxDepth, &state) == -3)
         return -3;
+    level->SubfoldersKept = false;
     if (minDepth == 0) {
-        int step = MatchFiles(walk, level, flags, &state);
+        int step = MatchFiles(walk, level, flags, recurse && !dirsFirst, &state);
         if (step == -3) return -3;
         searchFailed = step != 0;
     }
-    // The files chosen last are passed on once the search of the
-    // subfolders has begun: the read-ahead reads them meanwhile.
+    // The files chosen last are passed on once the first subfolder is
+    // found (kept by the search for files, or searched for): the read-ahead
+    // reads them meanwhile.
     if (recurse && !dirsFirst && !searchFailed &&
         SearchSubdirectories(walk, level, flags, minDepth, maxDepth, &state) == -3)
         return -3;

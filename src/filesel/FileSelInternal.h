@@ -28,6 +28,11 @@ inline bool IsAsciiLetterOrDigit(wchar_t c) { return IsAsciiLetter(c) || (c >= L
 // and "\\.\" names. out may not be in; returns the length written.
 size_t CollapseDotComponents(const wchar_t* in, wchar_t* out);
 
+// The walk keeps the subfolders its search for files meets, so as not to
+// list a folder twice, up to this many units of records (2 MiB); a folder
+// with more is listed again. Tests lower it.
+extern size_t MaxSubfolderUnits;
+
 // The files a walk has chosen in one folder and not yet passed to the
 // callback: up to MaxCount names, fewer when they are long. Gathering them
 // first lets the read-ahead open and read the later ones while the earlier

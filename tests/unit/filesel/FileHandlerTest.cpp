@@ -84,6 +84,28 @@ TEST_F(FileHandlerTest, RecursesWithAlternativesInEverySubdirectory) {
     EXPECT_GT(recorder.IndexOf(L"c.log"), recorder.IndexOf(L"other\\i.txt"));
 }
 
+// A folder is listed once: the subfolders met while its files are chosen are
+// kept for the step into them, and records that outgrow their bound send the
+// walk back to a second listing. Either way the walk is the same.
+TEST_F(FileHandlerTest, SubfoldersKeptOrListedAgainGiveTheSameWalk) {
+    const size_t saved = MaxSubfolderUnits;
+    Names first;
+    // The records of "other" and "sub" take 14 units, that of "deep" 7.
+    for (size_t bound : {size_t(1) << 20, size_t(14), size_t(13), size_t(7), size_t(6), size_t(0)}) {
+        MaxSubfolderUnits = bound;
+        recorder.names.clear();
+        Captured out = Run(L"*", CommandFlags | FH_RECURSE);
+        EXPECT_EQ(0, out.result) << bound;
+        EXPECT_EQ(L"", out.err) << bound;
+        if (first.empty())
+            first = recorder.names;
+        else
+            EXPECT_EQ(first, recorder.names) << bound;
+    }
+    MaxSubfolderUnits = saved;
+    EXPECT_EQ(10u, first.size());
+}
+
 TEST_F(FileHandlerTest, HonoursTheDepthLimits) {
     struct Case {
         int32_t minDepth, maxDepth;

@@ -69,7 +69,6 @@ struct Level {
     bool SubfoldersKept;  // every subfolder is in the records
 };
 
-
 Level* NewLevel() {
     Level* level = static_cast<Level*>(std::malloc(sizeof(Level)));
     if (level) {
@@ -351,7 +350,16 @@ int PassChosen(const Walk& walk, LevelState* state) {
     return 0;
 }
 
-bool IsSearchedSubdirectory(const WIN32_FIND_DATAW& entry, uint32_t flags);
+bool IsSearchedSubdirectory(const WIN32_FIND_DATAW& entry, uint32_t flags) {
+    const DWORD attributes = entry.dwFileAttributes;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    if (attributes & (FILE_ATTRIBUTE_VIRTUAL | FILE_ATTRIBUTE_DEVICE)) return false;
+    if (IsDotEntry(entry.cFileName)) return false;
+    if ((flags & FH_SKIP_JUNCTIONS) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    if ((flags & FH_SKIP_HIDDEN_DIRS) && (attributes & FILE_ATTRIBUTE_HIDDEN)) return false;
+    if ((flags & FH_SKIP_SYSTEM_DIRS) && (attributes & FILE_ATTRIBUTE_SYSTEM)) return false;
+    return true;
+}
 
 // Adds the entry to the level's subfolder records; false when they would
 // outgrow MaxSubfolderUnits or no memory is left.
@@ -527,114 +535,97 @@ bool IsOnPath(const Walk& walk, Level* level, const Level& child) {
     }
 }
 
-bool IsSearchedSubdirectory(const WIN32_FIND_DATAW& entry, uint32_t flags) {
-    const DWORD attributes = entry.dwFileAttributes;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-    if (attributes & (FILE_ATTRIBUTE_VIRTUAL | FILE_ATTRIBUTE_DEVICE)) return false;
-    if (IsDotEntry(entry.cFileName)) return false;
-    if ((flags & FH_SKIP_JUNCTIONS) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
-    if ((flags & FH_SKIP_HIDDEN_DIRS) && (attributes & FILE_ATTRIBUTE_HIDDEN)) return false;
-    if ((flags & FH_SKIP_SYSTEM_DIRS) && (attributes & FILE_ATTRIBUTE_SYSTEM)) return false;
-    return true;
-}
-
-// One subdirectory of a level, searched with the same pattern. Returns -3
-// when the walk stops, else 0.
-int SearchSubdirectory(const Walk& walk, Level* level, const wchar_t* name, DWORD attributes, uint32_t flags,
-                       int32_t minDepth, int32_t maxDepth, LevelState* state) {
+// Step of one level: the same pattern in every subdirectory, taken from the
+// records the search for files kept, or from a search of its own. One loop
+// for both: a deep walk has a frame of this on the stack for every level.
+// Returns -3 when the walk stops, else 0.
+int SearchSubdirectories(const Walk& walk, Level* level, uint32_t flags, int32_t minDepth, int32_t maxDepth,
+                         LevelState* state) {
+    FindHandle find;
+    DWORD error = 0;
+    const bool kept = level->SubfoldersKept;
+    if (!kept && !StartSearch(level, &find, &error)) return 0;
     const uint32_t childFlags = flags | FH_QUIET | FH_RESOLVED;
     // 0 stays 0, and -1 (no limit) stays -1.
     const DepthSpan childSpan{minDepth > 0 ? minDepth - 1 : minDepth, maxDepth > 0 ? maxDepth - 1 : maxDepth};
     const size_t directoryLength = wcslen(level->Directory);
-    // This folder's files go before anything of its subfolders.
-    if (PassChosen(walk, state) == -3) return -3;
-    size_t nameLength = wcslen(name);
-    size_t patternLength = wcslen(level->Pattern);
-    if (directoryLength + nameLength + 1 + patternLength >= PathCapacity) {
-        ReportMatchError(level->Spec, ERROR_FILENAME_EXCED_RANGE);
-        state->Result = -1;
-        state->ErrorReported = true;
-        return 0;
-    }
-    wchar_t* p = level->Scratch;
-    std::memcpy(p, level->Directory, directoryLength * sizeof(wchar_t));
-    p += directoryLength;
-    std::memcpy(p, name, nameLength * sizeof(wchar_t));
-    p += nameLength;
-    *p++ = L'\\';
-    std::memcpy(p, level->Pattern, (patternLength + 1) * sizeof(wchar_t));
-
-    if (!level->Deeper) level->Deeper = NewLevel();
-    if (!level->Deeper) {
-        ReportMatchError(level->Spec, ERROR_NOT_ENOUGH_MEMORY);
-        state->Result = -1;
-        state->ErrorReported = true;
-        return 0;
-    }
-    // A folder already on the path down (a link or junction back to it)
-    // is skipped: the walk would never end. Without a link on the way
-    // the tree has no circles, and no folder needs to be opened.
-    Level* child = level->Deeper;
-    child->ThroughLink = level->ThroughLink || (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    child->IdentityKnown = false;
-    child->Outside = level->Outside;
-    DepthSpan span = childSpan;
-    if (child->ThroughLink) {
-        level->Scratch[directoryLength + nameLength] = 0;
-        child->IdentityKnown = FindIdentity(level->Scratch, &child->Identity);
-        if (child->IdentityKnown && IsOnPath(walk, level, *child)) {
-            ReportError(L"File system loop, not searched: \"%s\"\r\n", level->Scratch);
-            return 0;
-        }
-        if (!child->Outside && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            child->Outside = LeadsOutside(walk, level->Scratch);
-        if (child->Outside && child->IdentityKnown && !walk.Outside->Add(child->Identity, &span)) {
-            ReportError(L"Searched already, not searched again: \"%s\"\r\n", level->Scratch);
-            return 0;
-        }
-        level->Scratch[directoryLength + nameLength] = L'\\';
-    }
-    bool childMatched = false;
-    int result = HandleLevel(walk, level->Deeper, level->Scratch, childFlags, span.Min, span.Max, &childMatched);
-    if (result == -3) return -3;
-    if (childMatched) {
-        // Files were found below: their failures count here too.
-        state->Matched = true;
-        if (result != 0) state->Result = result;
-    } else if (result < 0) {
-        state->Result = result;
-    }
-    return 0;
-}
-
-// Step of one level: the same pattern in every subdirectory, from the
-// records the search for files kept, or from a search of its own. Returns
-// -3 when the walk stops, else 0.
-int SearchSubdirectories(const Walk& walk, Level* level, uint32_t flags, int32_t minDepth, int32_t maxDepth,
-                         LevelState* state) {
-    if (level->SubfoldersKept) {
-        // The deeper levels keep records of their own: these stay put while
-        // the walk is below.
-        for (size_t at = 0; at < level->SubfolderUnits;) {
-            const wchar_t* record = level->Subfolders + at;
-            DWORD attributes;
+    // The deeper levels keep records of their own: these stay put while the
+    // walk is below.
+    size_t next = 0;
+    for (bool first = true;; first = false) {
+        const wchar_t* name;
+        DWORD attributes;
+        if (kept) {
+            if (next >= level->SubfolderUnits) break;
+            const wchar_t* record = level->Subfolders + next;
             std::memcpy(&attributes, record, sizeof attributes);
-            at += 2 + wcslen(record + 2) + 1;
-            if (SearchSubdirectory(walk, level, record + 2, attributes, flags, minDepth, maxDepth, state) == -3)
-                return -3;
+            name = record + 2;
+            next += 2 + wcslen(name) + 1;
+        } else {
+            if (!first && !FindNextFileW(find.h, &level->Entry)) break;
+            if (!IsSearchedSubdirectory(level->Entry, flags)) continue;
+            name = level->Entry.cFileName;
+            attributes = level->Entry.dwFileAttributes;
         }
-        return 0;
+        // This folder's files go before anything of its subfolders.
+        if (PassChosen(walk, state) == -3) return -3;
+        size_t nameLength = wcslen(name);
+        size_t patternLength = wcslen(level->Pattern);
+        if (directoryLength + nameLength + 1 + patternLength >= PathCapacity) {
+            ReportMatchError(level->Spec, ERROR_FILENAME_EXCED_RANGE);
+            state->Result = -1;
+            state->ErrorReported = true;
+            continue;
+        }
+        wchar_t* p = level->Scratch;
+        std::memcpy(p, level->Directory, directoryLength * sizeof(wchar_t));
+        p += directoryLength;
+        std::memcpy(p, name, nameLength * sizeof(wchar_t));
+        p += nameLength;
+        *p++ = L'\\';
+        std::memcpy(p, level->Pattern, (patternLength + 1) * sizeof(wchar_t));
+
+        if (!level->Deeper) level->Deeper = NewLevel();
+        if (!level->Deeper) {
+            ReportMatchError(level->Spec, ERROR_NOT_ENOUGH_MEMORY);
+            state->Result = -1;
+            state->ErrorReported = true;
+            return 0;
+        }
+        // A folder already on the path down (a link or junction back to it)
+        // is skipped: the walk would never end. Without a link on the way
+        // the tree has no circles, and no folder needs to be opened.
+        Level* child = level->Deeper;
+        child->ThroughLink = level->ThroughLink || (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        child->IdentityKnown = false;
+        child->Outside = level->Outside;
+        DepthSpan span = childSpan;
+        if (child->ThroughLink) {
+            level->Scratch[directoryLength + nameLength] = 0;
+            child->IdentityKnown = FindIdentity(level->Scratch, &child->Identity);
+            if (child->IdentityKnown && IsOnPath(walk, level, *child)) {
+                ReportError(L"File system loop, not searched: \"%s\"\r\n", level->Scratch);
+                continue;
+            }
+            if (!child->Outside && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                child->Outside = LeadsOutside(walk, level->Scratch);
+            if (child->Outside && child->IdentityKnown && !walk.Outside->Add(child->Identity, &span)) {
+                ReportError(L"Searched already, not searched again: \"%s\"\r\n", level->Scratch);
+                continue;
+            }
+            level->Scratch[directoryLength + nameLength] = L'\\';
+        }
+        bool childMatched = false;
+        int result = HandleLevel(walk, level->Deeper, level->Scratch, childFlags, span.Min, span.Max, &childMatched);
+        if (result == -3) return -3;
+        if (childMatched) {
+            // Files were found below: their failures count here too.
+            state->Matched = true;
+            if (result != 0) state->Result = result;
+        } else if (result < 0) {
+            state->Result = result;
+        }
     }
-    FindHandle find;
-    DWORD error = 0;
-    if (!StartSearch(level, &find, &error)) return 0;
-    do {
-        const WIN32_FIND_DATAW& entry = level->Entry;
-        if (!IsSearchedSubdirectory(entry, flags)) continue;
-        if (SearchSubdirectory(walk, level, entry.cFileName, entry.dwFileAttributes, flags, minDepth, maxDepth,
-                               state) == -3)
-            return -3;
-    } while (FindNextFileW(find.h, &level->Entry));
     return 0;
 }
 

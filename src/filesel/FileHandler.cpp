@@ -14,7 +14,7 @@
 #include <memory>
 #include <new>
 
-size_t MaxSubfolderUnits = 1 << 20;
+size_t MaxSubfolderUnits = 1 << 16;
 
 namespace {
 

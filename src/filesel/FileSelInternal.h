@@ -29,7 +29,7 @@ inline bool IsAsciiLetterOrDigit(wchar_t c) { return IsAsciiLetter(c) || (c >= L
 size_t CollapseDotComponents(const wchar_t* in, wchar_t* out);
 
 // The walk keeps the subfolders its search for files meets, so as not to
-// list a folder twice, up to this many units of records (2 MiB); a folder
+// list a folder twice, up to this many units of records (128 KiB); a folder
 // with more is listed again. Tests lower it.
 extern size_t MaxSubfolderUnits;
 

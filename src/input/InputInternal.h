@@ -17,6 +17,15 @@ struct ExclusiveLock {
     ExclusiveLock& operator=(const ExclusiveLock&) = delete;
 };
 
+// A thread of the plug-in's own holds a reference on the plug-in's library,
+// so that its code stays loaded while it runs even when the host lets the
+// library go: StartOwnThread takes the reference and starts routine(context)
+// (a stack of stackReserve bytes, 0: the default), and gives the thread's
+// handle, or null with no reference kept. The thread ends with
+// EndOwnThread, which lets go of the reference.
+HANDLE StartOwnThread(LPTHREAD_START_ROUTINE routine, void* context, SIZE_T stackReserve = 0);
+[[noreturn]] void EndOwnThread();
+
 // Named files up to this size are read whole rather than mapped.
 constexpr uint64_t SmallFileBytes = 64 * 1024;
 

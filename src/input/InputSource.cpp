@@ -266,7 +266,6 @@ struct CopyShare {
     LONG Refs;           // interlocked: one per thread that holds the block
     HANDLE Input;        // read by the copying thread only
     bool Console;        // Input is the console: borrowed, never closed
-    HMODULE Module;      // keeps the reader's code loaded while it runs
     HANDLE Ended;        // set by the reader when it has done with Temp
     // The command thread sets Abandoned when it leaves on a Ctrl-C; the
     // reader writes to Temp only under Lock and only while it is not set, so
@@ -298,7 +297,7 @@ struct HeldShare {
 CopyShare* NewCopyShare(HANDLE input, bool console) {
     void* block = malloc(sizeof(CopyShare));
     if (!block) return nullptr;
-    return new (block) CopyShare{1, input, console, nullptr, nullptr, SRWLOCK_INIT, {false}, nullptr, 0, {}};
+    return new (block) CopyShare{1, input, console, nullptr, SRWLOCK_INIT, {false}, nullptr, 0, {}};
 }
 
 // Reads until the input ends, each piece into the temporary file.
@@ -325,12 +324,11 @@ void CopyPieces(CopyShare* share) {
 
 DWORD WINAPI CopyThread(void* context) {
     CopyShare* share = static_cast<CopyShare*>(context);
-    const HMODULE module = share->Module;
     CopyPieces(share);
     // Told at once: the thread's own end comes a good while later.
     SetEvent(share->Ended);
     LetGo(share);
-    FreeLibraryAndExitThread(module, 0);
+    EndOwnThread();
 }
 
 // The reader on a thread of its own, or null (the copy then runs on the
@@ -338,15 +336,9 @@ DWORD WINAPI CopyThread(void* context) {
 HANDLE StartReader(CopyShare* share) {
     share->Ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!share->Ended) return nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<const wchar_t*>(&CopyThread),
-                            &share->Module))
-        return nullptr;
     InterlockedIncrement(&share->Refs);
-    HANDLE thread = CreateThread(nullptr, 64 * 1024, CopyThread, share, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (!thread) {
-        InterlockedDecrement(&share->Refs);
-        FreeLibrary(share->Module);
-    }
+    HANDLE thread = StartOwnThread(CopyThread, share, 64 * 1024);
+    if (!thread) InterlockedDecrement(&share->Refs);
     return thread;
 }
 
@@ -608,6 +600,24 @@ wchar_t* LiteralForm(const wchar_t* name) {
     memcpy(text, prefix, prefixLength * sizeof(wchar_t));
     memcpy(text + prefixLength, rest, (restLength + 1) * sizeof(wchar_t));
     return text;
+}
+
+HANDLE StartOwnThread(LPTHREAD_START_ROUTINE routine, void* context, SIZE_T stackReserve) {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<const wchar_t*>(routine),
+                            &module))
+        return nullptr;
+    HANDLE thread =
+        CreateThread(nullptr, stackReserve, routine, context, stackReserve ? STACK_SIZE_PARAM_IS_A_RESERVATION : 0, nullptr);
+    if (!thread) FreeLibrary(module);
+    return thread;
+}
+
+void EndOwnThread() {
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<const wchar_t*>(&EndOwnThread), &module);
+    FreeLibraryAndExitThread(module, 0);
 }
 
 uint8_t* ReadSmallCopy(HANDLE file, uint64_t size, uint64_t* got) {

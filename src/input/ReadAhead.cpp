@@ -100,9 +100,6 @@ struct ReadAheadPool {
     bool Stopping;            // under Lock
     unsigned Holders;         // under Lock: the session and each worker still running
     CONDITION_VARIABLE LetGo; // a worker let go of the pool
-    // Each worker holds a reference to the library, so that the code it runs
-    // stays loaded until it has ended; set before the workers start.
-    HMODULE Module;
 };
 
 namespace {
@@ -185,7 +182,6 @@ bool LetGo(ReadAheadPool* pool) {
 
 DWORD WINAPI WorkerMain(void* parameter) {
     ReadAheadPool* pool = static_cast<ReadAheadPool*>(parameter);
-    const HMODULE module = pool->Module;
     AcquireSRWLockExclusive(&pool->Lock);
     for (;;) {
         // Reads come first: the dump may be waiting for one. Closing waits
@@ -218,27 +214,21 @@ DWORD WINAPI WorkerMain(void* parameter) {
     }
     ReleaseSRWLockExclusive(&pool->Lock);
     if (LetGo(pool)) FreePool(pool);
-    FreeLibraryAndExitThread(module, 0);
+    EndOwnThread();
 }
 
 // Starts the workers; false when none could be started.
 bool StartWorkers(ReadAheadPool* pool) {
     unsigned started = 0;
     for (unsigned i = 0; i < WorkerCount; ++i) {
-        HMODULE module = nullptr;
-        if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&WorkerMain),
-                                &module))
-            break;
-        pool->Module = module;
         {
             ExclusiveLock hold(&pool->Lock);
             ++pool->Holders;
         }
-        HANDLE thread = CreateThread(nullptr, 0, WorkerMain, pool, 0, nullptr);
+        HANDLE thread = StartOwnThread(WorkerMain, pool);
         if (!thread) {
             ExclusiveLock hold(&pool->Lock);
             --pool->Holders;
-            FreeLibrary(module);
             break;
         }
         // The worker ends by itself once the session lets it go.

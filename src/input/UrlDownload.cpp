@@ -40,7 +40,6 @@ constexpr DWORD PollMs = 50;
 struct Transfer {
     LONG Refs = 2;  // every thread's own reference, counted with Interlocked calls
     // Set by the caller before the worker starts, read-only after.
-    HMODULE Module = nullptr;  // keeps the worker's code loaded until it ends
     bool Http = true;
     DWORD SilenceMs = 0;  // also the library's time-out for every wait
     HANDLE Ready = nullptr;
@@ -474,10 +473,8 @@ DWORD WINAPI Fetch(void* context) {
     t->Result = result;
     t->Done = true;
     SetEvent(t->Ready);
-    HMODULE module = t->Module;
     Release(t);
-    FreeLibraryAndExitThread(module, 0);
-    return 0;
+    EndOwnThread();
 }
 
 // The closer: closes the request still in the slot, then lets go.
@@ -485,12 +482,7 @@ DWORD WINAPI CloseAway(void* context) {
     Transfer* t = static_cast<Transfer*>(context);
     CloseRequest(t);
     Release(t);
-    // Lets go of the reference GiveUp took on this code for this thread.
-    HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<const wchar_t*>(&CloseAway), &module);
-    FreeLibraryAndExitThread(module, 0);
-    return 0;
+    EndOwnThread();
 }
 
 // The caller lets go at once: the worker stops at its next step, or when
@@ -501,18 +493,12 @@ DWORD WINAPI CloseAway(void* context) {
 void GiveUp(Transfer* t) {
     t->Abandoned = true;
     SetEvent(t->Taken);
-    HMODULE module = nullptr;
-    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<const wchar_t*>(&CloseAway),
-                           &module)) {
-        InterlockedIncrement(&t->Refs);
-        HANDLE closer = CreateThread(nullptr, 0, CloseAway, t, 0, nullptr);
-        if (closer) {
-            CloseHandle(closer);
-        } else {
-            InterlockedDecrement(&t->Refs);
-            FreeLibrary(module);
-        }
-    }
+    InterlockedIncrement(&t->Refs);
+    HANDLE closer = StartOwnThread(CloseAway, t);
+    if (closer)
+        CloseHandle(closer);
+    else
+        InterlockedDecrement(&t->Refs);
     Release(t);
 }
 
@@ -526,7 +512,6 @@ Transfer* StartTransfer(const wchar_t* url, bool http, DWORD silenceMs, DWORD* e
     // Before the worker runs, the caller holds the only reference.
     auto fail = [&]() -> Transfer* {
         *error = LastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
-        if (t->Module) FreeLibrary(t->Module);
         t->Refs = 1;
         Release(t);
         return nullptr;
@@ -541,13 +526,10 @@ Transfer* StartTransfer(const wchar_t* url, bool http, DWORD silenceMs, DWORD* e
     t->Buffer = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, Piece));
     t->Ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     t->Taken = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!t->Buffer || !t->Ready || !t->Taken ||
-        !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<const wchar_t*>(&Fetch),
-                            &t->Module))
-        return fail();
+    if (!t->Buffer || !t->Ready || !t->Taken) return fail();
     Touch(t);
     AddLive(t);
-    HANDLE thread = CreateThread(nullptr, 0, Fetch, t, 0, nullptr);
+    HANDLE thread = StartOwnThread(Fetch, t);
     if (!thread) return fail();
     CloseHandle(thread);
     return t;

@@ -94,8 +94,14 @@ int DownloadUrl(const wchar_t* url, wchar_t* tempFileName);
 constexpr uint32_t DownloadSilenceLimit = 30000;
 // DownloadUrl with the silence limit given. With file non-null the
 // temporary file stays open in *file and goes away with its last handle,
-// even when the process is ended from outside.
-int FetchUrl(const wchar_t* url, wchar_t* tempFileName, HANDLE* file, uint32_t silenceMs);
+// even when the process is ended from outside. A failure that its code alone
+// does not explain (a transfer coding, a length) is told in reason
+// (ReasonUnits units, empty otherwise), when given.
+constexpr uint32_t ReasonUnits = 1024;
+int FetchUrl(const wchar_t* url, wchar_t* tempFileName, HANDLE* file, uint32_t silenceMs, wchar_t* reason = nullptr);
+// The system's code for a reply whose coding cannot be undone (missing from
+// some headers).
+constexpr uint32_t ErrorDecodingFailed = 12175;
 
 // ---- Addresses -------------------------------------------------------------
 // The longest address fetched, typed or a redirect's target: what the

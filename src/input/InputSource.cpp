@@ -89,10 +89,12 @@ void Report(const InputSource* source, const wchar_t* format, const wchar_t* tex
 }
 
 // The indented line that explains an error under a message.
+void WriteReasonLine(const wchar_t* text) { Qprintf(GetStdHandle(STD_ERROR_HANDLE), L"   %s\r\n", text); }
+
 void WriteErrorLine(uint32_t error) {
     wchar_t text[TextUnits];
     FormatErrorText(static_cast<int>(error), text);
-    Qprintf(GetStdHandle(STD_ERROR_HANDLE), L"   %s\r\n", text);
+    WriteReasonLine(text);
 }
 
 void ReportErrorLine(const InputSource* source) {
@@ -652,13 +654,17 @@ int OpenAddress(InputSource* source) {
     }
     temp.Text()[0] = 0;
     HANDLE file = nullptr;
+    wchar_t reason[ReasonUnits];
     source->LastError =
-        static_cast<uint32_t>(FetchUrl(source->Name, temp.Text(), &file, DownloadSilenceLimit));
+        static_cast<uint32_t>(FetchUrl(source->Name, temp.Text(), &file, DownloadSilenceLimit, reason));
     // A download stopped by Ctrl-C is a break, not a failure to report.
     if (source->LastError == ERROR_CANCELLED && BreakRequested) return FailOpen(source);
     if (source->LastError) {
         Report(source, L"Error fetching \"%s\" :\r\n", source->Name);
-        ReportErrorLine(source);
+        if (!reason[0])
+            ReportErrorLine(source);
+        else if (source->OpenFlags & OPEN_REPORT)
+            WriteReasonLine(reason);
         return FailOpen(source);
     }
     // The download's own handle is the input's: the file goes with it.
@@ -757,6 +763,7 @@ const HttpStatusText InternetErrorTexts[] = {
     {ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR, L"The secure address redirects to one that is not secure."},
     {ERROR_HTTP_INVALID_SERVER_RESPONSE, L"The server returned an invalid or unrecognized response."},
     {ERROR_HTTP_REDIRECT_FAILED, L"The request was redirected more than 10 times."},
+    {ErrorDecodingFailed, L"The body is in a transfer coding that cannot be undone."},
 };
 
 }  // namespace

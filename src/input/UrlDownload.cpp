@@ -15,6 +15,7 @@
 
 #include <wininet.h>
 #include <atomic>
+#include <climits>
 #include <cwchar>
 #include <new>
 
@@ -51,6 +52,9 @@ struct Transfer {
     // password of the request, one after another.
     wchar_t Location[UrlUnits] = {};
     wchar_t Names[UrlUnits] = {};
+    // Why the download failed, where the error code alone does not say; the
+    // caller reads it only after it has seen Done.
+    wchar_t Reason[ReasonUnits] = {};
     // Handed over by the events: the worker fills Buffer and Got, then sets
     // Ready; the caller owns them until it sets Taken (or gives up).
     BYTE* Buffer = nullptr;
@@ -245,13 +249,61 @@ void QueryText(HINTERNET request, DWORD what, wchar_t* text, DWORD units) {
     text[units - 1] = 0;
 }
 
-// The length the server announced, or -1 when it announced none.
-long long AnnouncedLength(HINTERNET request) {
-    wchar_t text[32];
-    QueryText(request, HTTP_QUERY_CONTENT_LENGTH, text, 32);
-    wchar_t* end = nullptr;
-    long long value = wcstoll(text, &end, 10);
-    return end != text && value >= 0 ? value : -1;
+// Every value the reply gives for a header, its lines joined by ", " as one
+// list; false when it has none (the last error says so) or they do not fit.
+bool HeaderList(HINTERNET request, DWORD what, wchar_t* list, DWORD units) {
+    list[0] = 0;
+    size_t used = 0;
+    for (DWORD index = 0;;) {
+        const size_t start = used ? used + 2 : 0;
+        if (start >= units) {
+            list[used] = 0;
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return false;
+        }
+        DWORD length = static_cast<DWORD>((units - start) * sizeof(wchar_t)), before = index;
+        if (!HttpQueryInfoW(request, what, list + start, &length, &index)) {
+            list[used] = 0;
+            return used != 0 && GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND;
+        }
+        if (used) wmemcpy(list + used, L", ", 2);
+        list[units - 1] = 0;
+        used = start + wcslen(list + start);
+        if (index == before) return true;  // a library that counts no further has given all it has
+    }
+}
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+// A Content-Length value: one decimal number, or a list that repeats the same
+// number; -1 for anything else.
+long long ContentLength(const wchar_t* text) {
+    long long length = -1;
+    for (const wchar_t* p = text;;) {
+        while (IsBlank(*p)) ++p;
+        if (*p == L',') {  // an empty element of a list counts for nothing
+            ++p;
+            continue;
+        }
+        if (!*p) return length;
+        long long value = 0;
+        const wchar_t* digits = p;
+        for (; *p >= L'0' && *p <= L'9'; ++p) {
+            if (value > (LLONG_MAX - (*p - L'0')) / 10) return -1;
+            value = value * 10 + (*p - L'0');
+        }
+        if (p == digits || (length >= 0 && value != length)) return -1;
+        length = value;
+        while (IsBlank(*p)) ++p;
+        if (*p && *p != L',') return -1;
+    }
+}
+
+// The reply is version 1.0 of HTTP.
+bool OldReply(HINTERNET request) {
+    wchar_t text[64];
+    QueryText(request, HTTP_QUERY_VERSION, text, 64);
+    return _wcsicmp(text, L"HTTP/1.0") == 0;
 }
 
 // A chunked reply on a connection the server keeps open. Only there does
@@ -260,12 +312,40 @@ long long AnnouncedLength(HINTERNET request) {
 // when the request is closed in either case.
 bool KeepsConnection(HINTERNET request) {
     wchar_t text[64];
-    QueryText(request, HTTP_QUERY_TRANSFER_ENCODING, text, 64);
-    if (_wcsicmp(text, L"chunked") != 0) return false;
-    QueryText(request, HTTP_QUERY_VERSION, text, 64);
-    if (_wcsicmp(text, L"HTTP/1.0") == 0) return false;
     QueryText(request, HTTP_QUERY_CONNECTION, text, 64);
     return _wcsicmp(text, L"close") != 0;
+}
+
+// How long the body of a reply with this status is, by HTTP's rules: 0 when
+// there is none whatever the headers say, the length announced, or -1 when it
+// runs to the end of the connection or of its chunks (*chunked). Anything
+// else fails: a transfer coding the library does not undo (it undoes
+// "chunked" alone), a transfer coding in an HTTP/1.0 reply, where it cannot
+// be trusted, and a length that is not one number. Reason names what failed.
+DWORD BodyLength(HINTERNET request, DWORD status, long long* length, bool* chunked, wchar_t* reason) {
+    *length = -1;
+    *chunked = false;
+    if (status == 204) {
+        *length = 0;
+        return 0;
+    }
+    wchar_t list[512];
+    if (HeaderList(request, HTTP_QUERY_TRANSFER_ENCODING, list, 512) || GetLastError() != ERROR_HTTP_HEADER_NOT_FOUND) {
+        // It decides over any Content-Length, which may count the coded body.
+        if (OldReply(request)) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+        if (_wcsicmp(list, L"chunked") != 0) {
+            FormatText(reason, ReasonUnits, L"The body is in a transfer coding that cannot be undone: \"%s\".", list);
+            return ErrorDecodingFailed;
+        }
+        *chunked = true;
+        return 0;
+    }
+    const bool listed = HeaderList(request, HTTP_QUERY_CONTENT_LENGTH, list, 512);
+    if (!listed && GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND) return 0;  // the body runs to the end of the connection
+    *length = listed ? ContentLength(list) : -1;
+    if (*length >= 0) return 0;
+    FormatText(reason, ReasonUnits, L"The length of the body is not one number: \"%s\".", list);
+    return ERROR_HTTP_INVALID_SERVER_RESPONSE;
 }
 
 // A reply without a status line is taken by the library for an old-style
@@ -389,8 +469,11 @@ DWORD FetchHttp(Transfer* t, HINTERNET root) {
         if (status < 200 || MadeUpStatusLine(request)) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
         // 3xx here is a redirect that is not followed: the resource was not fetched.
         if (status >= 300) return StatusResult(status);
-        const long long announced = AnnouncedLength(request);
-        const bool checkChunks = KeepsConnection(request);
+        long long announced = -1;
+        bool chunked = false;
+        error = BodyLength(request, status, &announced, &chunked, t->Reason);
+        if (error) return error;
+        const bool checkChunks = chunked && KeepsConnection(request);
         unsigned long long received = 0;
         error = CopyBody(t, request, announced, &received);
         if (error) return error;
@@ -538,7 +621,7 @@ Transfer* StartTransfer(const wchar_t* url, bool http, DWORD silenceMs, DWORD* e
 // Runs the worker and writes what it hands over into the file, until it
 // is done, the user breaks off, the server is silent too long, or a write
 // fails.
-DWORD RunTransfer(const wchar_t* url, bool http, DWORD silenceMs, HANDLE file) {
+DWORD RunTransfer(const wchar_t* url, bool http, DWORD silenceMs, HANDLE file, wchar_t* reason) {
     DWORD error = 0;
     Transfer* t = StartTransfer(url, http, silenceMs, &error);
     if (!t) return error;
@@ -560,6 +643,8 @@ DWORD RunTransfer(const wchar_t* url, bool http, DWORD silenceMs, HANDLE file) {
             if (result && static_cast<int>(result) > 0 &&
                 GetTickCount() - t->Activity >= silenceMs)
                 result = ERROR_INTERNET_TIMEOUT;
+            else if (result && reason)
+                wcscpy(reason, t->Reason);
             Release(t);
             return result;
         }
@@ -577,8 +662,9 @@ DWORD RunTransfer(const wchar_t* url, bool http, DWORD silenceMs, HANDLE file) {
 
 }  // namespace
 
-int FetchUrl(const wchar_t* url, wchar_t* tempFileName, HANDLE* file, uint32_t silenceMs) {
+int FetchUrl(const wchar_t* url, wchar_t* tempFileName, HANDLE* file, uint32_t silenceMs, wchar_t* reason) {
     if (file) *file = nullptr;
+    if (reason) reason[0] = 0;
     if (!url || !tempFileName || !*url) return -1;
     tempFileName[0] = 0;
     bool http;
@@ -618,7 +704,7 @@ int FetchUrl(const wchar_t* url, wchar_t* tempFileName, HANDLE* file, uint32_t s
     // Ctrl-C while the request is being made or read ends the download.
     BreakRequested = 0;
     InstallCtrlHandler();
-    DWORD result = RunTransfer(url, http, silenceMs, temp);
+    DWORD result = RunTransfer(url, http, silenceMs, temp, reason);
     if (result == 0 && file) {
         *file = temp;
         return 0;

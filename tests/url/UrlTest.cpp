@@ -570,6 +570,53 @@ TEST(UrlDump, TheBodyIsExactlyTheAnnouncedLength) {
     EXPECT_EQ(Downloads(), before);
 }
 
+// Which header decides the body's length, by HTTP's rules: a transfer coding
+// over any Content-Length, "chunked" the only coding undone, a length that
+// is one number (or a list or lines repeating it), none for a 204, the end
+// of the connection when there is neither. Broken framing dumps nothing.
+TEST(UrlDump, TheBodysLengthFollowsHttpsRules) {
+    const std::string Invalid =
+        LibraryText(ERROR_HTTP_INVALID_SERVER_RESPONSE, "The server returned an invalid or unrecognized response.");
+    const std::string Coding = "The body is in a transfer coding that cannot be undone: ";
+    const std::string Length = "The length of the body is not one number: ";
+    const struct {
+        const wchar_t* name;
+        const char* body;   // what is dumped; null: the input is empty
+        std::string error;  // the line under "Error fetching"; empty: none
+    } cases[] = {
+        {L"length", "HELLO WORLD!", ""},
+        {L"chunked", "HELLO WORLD!", ""},
+        {L"chunked-caps", "HELLO WORLD!", ""},
+        {L"both", "HELLO WORLD!", ""},
+        {L"equal-list", "HELLO WORLD!", ""},
+        {L"equal-lines", "HELLO WORLD!", ""},
+        {L"unsized", "HELLO WORLD!", ""},
+        {L"old-unsized", "HELLO WORLD!", ""},
+        {L"no-content", nullptr, ""},
+        {L"gzip-chunked", "", Coding + "\"gzip, chunked\"."},
+        {L"coding-lines", "", Coding + "\"gzip, chunked\"."},
+        {L"old-chunked", "", Invalid},
+        {L"length-letters", "", Length + "\"5abc\"."},
+        {L"length-sign", "", Length + "\"+5\"."},
+        {L"length-list", "", Length + "\"5, 12\"."},
+        {L"length-lines", "", Length + "\"5, 12\"."},
+    };
+    for (const auto& c : cases) {
+        const std::wstring url = Url(L"http", "EDGES", (std::wstring(L"/framing/") + c.name).c_str());
+        const int before = Downloads();
+        ChildResult r = RunBytora(url);
+        EXPECT_EQ(r.exitCode, c.error.empty() ? 0u : 2u) << Narrow(url);
+        const std::string err =
+            c.error.empty() ? "" : Prefix + "Error fetching \"" + Narrow(url) + "\" :\r\n   " + c.error + "\r\n";
+        EXPECT_EQ(r.err, err) << Narrow(url);
+        const std::string dump = !c.body ? "\r\nFile " + Quoted(url) + " is empty.\r\n"
+                                 : *c.body ? DumpOfFile(c.body, L"")
+                                           : "";
+        EXPECT_EQ(r.out, Prelude + dump) << Narrow(url);
+        EXPECT_EQ(Downloads(), before) << Narrow(url);
+    }
+}
+
 // An FTP server that pauses between pieces of a file, or before its first
 // byte, is waited for: only silence as long as the limit ends a download.
 // Its reply after the file still decides, although the library then reads

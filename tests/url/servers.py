@@ -249,7 +249,7 @@ class BodyEdges(Handler):
     /over/N/close and /over/N/open announce N bytes, send "HELLO WORLD!"
     and close or keep the connection; /burst-trickle sends 64 KiB at once,
     then 1 KiB every 0.3 s eight times (longer in all than the tests'
-    shortened silence limit)."""
+    shortened silence limit); /framing/NAME replies as FRAMING says."""
 
     def do_GET(self):
         parts = self.path.split("/")
@@ -263,6 +263,8 @@ class BodyEdges(Handler):
                     self.wait_for_client()
                 else:
                     self.hang_up()
+            elif len(parts) == 3 and parts[1] == "framing" and parts[2] in FRAMING:
+                self.framing(*FRAMING[parts[2]])
             elif self.path == "/burst-trickle":
                 body = pattern(65536 + 8 * 1024)
                 self.send_response(200)
@@ -277,6 +279,44 @@ class BodyEdges(Handler):
                 super().do_GET()
         except (ConnectionError, OSError):
             self.close_connection = True
+
+
+    def framing(self, status_line, headers, body, keep_open):
+        """A reply written as it stands: the status line, the headers, the
+        body; then the connection is kept until the client leaves, or closed."""
+        head = status_line + "".join("\r\n" + h for h in headers) + "\r\n\r\n"
+        self.wfile.write(head.encode("latin-1") + body)
+        if keep_open:
+            self.wfile.flush()
+            self.wait_for_client()
+        else:
+            self.hang_up()
+
+
+# /framing/NAME on EDGES: replies whose headers frame "HELLO WORLD!" lawfully
+# or not. NAME -> (status line, header lines, body, keep the connection).
+HELLO = b"HELLO WORLD!"
+CHUNKS = b"5\r\nHELLO\r\n7\r\n WORLD!\r\n0\r\n\r\n"
+TYPE = "Content-Type: text/plain"
+FRAMING = {
+    "length": ("HTTP/1.1 200 OK", [TYPE, "Content-Length: 12"], HELLO, True),
+    "chunked": ("HTTP/1.1 200 OK", [TYPE, "Transfer-Encoding: chunked"], CHUNKS, True),
+    "chunked-caps": ("HTTP/1.1 200 OK", [TYPE, "Transfer-Encoding: CHUNKED"], CHUNKS, True),
+    "both": ("HTTP/1.1 200 OK", [TYPE, "Content-Length: 3", "Transfer-Encoding: chunked"], CHUNKS, True),
+    "equal-list": ("HTTP/1.1 200 OK", [TYPE, "Content-Length: 12, 12"], HELLO, True),
+    "equal-lines": ("HTTP/1.1 200 OK", [TYPE, "Content-Length: 12", "Content-Length: 12"], HELLO, True),
+    "unsized": ("HTTP/1.1 200 OK", [TYPE, "Connection: close"], HELLO, False),
+    "old-unsized": ("HTTP/1.0 200 OK", [TYPE], HELLO, False),
+    "no-content": ("HTTP/1.1 204 No Content", [TYPE, "Content-Length: 5"], b"", True),
+    "gzip-chunked": ("HTTP/1.1 200 OK", [TYPE, "Transfer-Encoding: gzip, chunked"], b"5\r\nHELLO\r\n0\r\n\r\n", True),
+    "coding-lines": ("HTTP/1.1 200 OK", [TYPE, "Transfer-Encoding: gzip", "Transfer-Encoding: chunked"],
+                     b"5\r\nHELLO\r\n0\r\n\r\n", True),
+    "old-chunked": ("HTTP/1.0 200 OK", [TYPE, "Transfer-Encoding: chunked"], CHUNKS, False),
+    "length-letters": ("HTTP/1.1 200 OK", [TYPE, "Content-Length: 5abc"], HELLO, False),
+    "length-sign": ("HTTP/1.1 200 OK", [TYPE, "Content-Length: +5"], HELLO, False),
+    "length-list": ("HTTP/1.1 200 OK", [TYPE, "Content-Length: 5, 12"], HELLO, False),
+    "length-lines": ("HTTP/1.1 200 OK", [TYPE, "Content-Length: 5", "Content-Length: 12"], HELLO, False),
+}
 
 
 # Redirects: path -> (status, Location); "plain:" means the plain HTTP

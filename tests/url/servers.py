@@ -308,7 +308,7 @@ FRAMING = {
     "unsized": ("HTTP/1.1 200 OK", [TYPE, "Connection: close"], HELLO, False),
     "old-unsized": ("HTTP/1.0 200 OK", [TYPE], HELLO, False),
     "no-content": ("HTTP/1.1 204 No Content", [TYPE, "Content-Length: 5"], b"", True),
-    "gzip-chunked": ("HTTP/1.1 200 OK", [TYPE, "Transfer-Encoding: gzip, chunked"], b"5\r\nHELLO\r\n0\r\n\r\n", True),
+    "gzip-chunked": ("HTTP/1.1 200 OK", [TYPE, "Transfer-Encoding: gzip, chunked"], b"5\r\nHELLO\r\n0\r\n\r\n", False),
     "coding-lines": ("HTTP/1.1 200 OK", [TYPE, "Transfer-Encoding: gzip", "Transfer-Encoding: chunked"],
                      b"5\r\nHELLO\r\n0\r\n\r\n", True),
     "old-chunked": ("HTTP/1.0 200 OK", [TYPE, "Transfer-Encoding: chunked"], CHUNKS, False),

@@ -183,3 +183,8 @@ bool IsConsole(HANDLE handle) {
     DWORD mode = 0xFFFFFFFF;
     return handle && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) && mode != 0xFFFFFFFF;
 }
+
+bool RunsUnderWine() {
+    static const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}

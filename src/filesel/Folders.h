@@ -5,10 +5,10 @@
 #include "filesel/FileSelInternal.h"
 
 // What tells one folder from another: the volume's serial number and the
-// folder's 128-bit file id. A volume without a serial (under Wine: a file
-// system that no drive letter stands for) gives no more than an inode
-// number, which folders on other file systems share; such a folder is told
-// by its final path as well.
+// folder's 128-bit file id. A volume without a serial gives no more than an
+// inode number, which folders on other file systems share; such a folder is
+// told by its final path as well.
+// WINE: every file system that no drive letter stands for has serial 0.
 struct FolderIdentity {
     uint64_t Volume;
     uint64_t IdHigh;

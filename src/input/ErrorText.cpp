@@ -68,9 +68,9 @@ int FailOpen(InputSource* source) {
 }
 
 uint32_t PathError(uint32_t error, const wchar_t* path) {
-    // Wine gives a name longer than its file system takes as a general
-    // failure, and a socket as a device that does not exist: the name is too
-    // long, and the socket is no file to read (as a FIFO is not).
+    // WINE: a name longer than its file system takes is a general failure,
+    // and a socket a device that does not exist: the name is too long, and
+    // the socket is no file to read (as a FIFO is not).
     if (error == ERROR_GEN_FAILURE && path && wcslen(path) >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
     if (error == NoSuchDevice) return ERROR_CANT_ACCESS_FILE;
     return error;

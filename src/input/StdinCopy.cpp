@@ -52,8 +52,9 @@ bool BuildTempName(InputSource* source) {
 }
 
 // A Ctrl-C reaches the process on a thread that the system starts for it at
-// its control routine: kernelbase's (kernel32's before Windows 8; Wine starts
-// it at a routine of its ntdll). Looked up once, by the command thread.
+// its control routine: kernelbase's (kernel32's before Windows 8). Looked
+// up once, by the command thread.
+// WINE: the thread starts at a routine of Wine's ntdll.
 struct CtrlRoutines {
     using NextThreadCall = LONG(NTAPI*)(HANDLE, HANDLE, ACCESS_MASK, ULONG, ULONG, HANDLE*);
     using QueryThreadCall = LONG(NTAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);

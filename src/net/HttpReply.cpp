@@ -75,10 +75,10 @@ bool OldReply(HINTERNET request) {
     return _wcsicmp(text, L"HTTP/1.0") == 0;
 }
 
-// Wine's internet library keeps the first 4,095 bytes of a header line of
-// the reply and drops the rest without a word, so a target that fills the
-// line after "Location: " may have been cut: following it would fetch some
-// other address.
+// WINE: the library keeps the first 4,095 bytes of a header line of the
+// reply and drops the rest without a word, so a target that fills the line
+// after "Location: " may have been cut: following it would fetch some other
+// address.
 constexpr size_t CutLocation = 4095 - (sizeof "Location: " - 1);
 
 }  // namespace
@@ -134,9 +134,9 @@ DWORD BodyLength(HINTERNET request, DWORD status, long long* length, bool* chunk
     return ERROR_HTTP_INVALID_SERVER_RESPONSE;
 }
 
-// A reply without a status line is taken by the library for an old-style
-// one and given the status line "HTTP/1.0 200 OK" and no header at all;
-// real servers always send headers.
+// WINE: a reply without a status line is taken by the library for an
+// old-style one and given the status line "HTTP/1.0 200 OK" and no header
+// at all; real servers always send headers.
 bool MadeUpStatusLine(HINTERNET request) {
     wchar_t raw[64];
     QueryText(request, HTTP_QUERY_RAW_HEADERS_CRLF, raw, 64);

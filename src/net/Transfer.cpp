@@ -130,10 +130,10 @@ struct RequestInSlot {
     ~RequestInSlot() { CloseRequest(t); }
 };
 
-// The library ends a body whose last chunk was never sent as if it were
-// whole. What it does differently is keep the connection: a whole body's
-// connection goes back to be used again, a cut one's is closed when the
-// request is closed. An FTP file's closing reads the server's reply on
+// WINE: the library ends a body whose last chunk was never sent as if it
+// were whole. What it does differently is keep the connection: a whole
+// body's connection goes back to be used again, a cut one's is closed when
+// the request is closed. An FTP file's closing reads the server's reply on
 // whichever thread lets go of the file last, and the library keeps the
 // last reply for that thread alone: it is taken here, on that thread.
 void CALLBACK Watch(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD) {
@@ -172,7 +172,7 @@ DWORD ReadFailure() {
 }
 
 // How much of the body has arrived and can be read at once, 0 at its end.
-// For an FTP file on which nothing was queued yet, Wine's library waits
+// WINE: for an FTP file on which nothing was queued yet, the library waits
 // until something comes and then fails with ERROR_IO_PENDING: at least a
 // byte is there.
 bool Arrived(HINTERNET request, DWORD* available) {
@@ -409,9 +409,10 @@ DWORD WINAPI CloseAway(void* context) {
 
 // The caller lets go at once: the worker stops at its next step, or when
 // its blocked call returns. The request is closed on a thread of its own:
-// a close waits for a read in progress, and Wine's library reads the rest
-// of the body first (to keep the connection), for as long as the server
-// keeps sending. Without that thread the worker closes it when it ends.
+// a close waits for a read in progress. Without that thread the worker
+// closes it when it ends.
+// WINE: the library's close first reads the rest of the body (to keep the
+// connection), for as long as the server keeps sending.
 void GiveUp(Transfer* t) {
     t->Abandoned = true;
     SetEvent(t->Taken);

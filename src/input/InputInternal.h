@@ -6,6 +6,7 @@
 #include "plugin/Plugin.h"
 #include "plugin/Threads.h"
 
+#include <cstdlib>
 #include <cwchar>
 
 constexpr size_t PathUnits = 32768;   // 32767 characters and the terminator

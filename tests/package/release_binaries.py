@@ -9,6 +9,7 @@ build's link maps) is named in the notices for that binary.
 release_binaries.py ZIP SOURCE_DIR BUILD_DIR; exit code 0 when every check passed.
 """
 import os
+import pathlib
 import re
 import struct
 import sys
@@ -245,7 +246,16 @@ def main(argv):
     with zipfile.ZipFile(zip_path) as z:
         infos = z.infolist()
         names = [i.filename for i in infos]
-        check(names == ENTRIES, f"zip entries in order {ENTRIES} (got {names})")
+        # The self-test beside the runner: its inputs and expected outputs exactly as in the repository.
+        selftest = os.path.join(source_dir, "tools", "selftest")
+        files = [(f"runner/selftest/{part}/{name}", os.path.join(selftest, part, name))
+                 for part in ("data", "expected") for name in sorted(os.listdir(os.path.join(selftest, part)))]
+        entries = ENTRIES + ["runner/selftest.cmd"] + [entry for entry, _ in files]
+        check(names == entries, f"zip entries in order {entries} (got {names})")
+        check(all(entry in names and z.read(entry) == pathlib.Path(path).read_bytes() for entry, path in files),
+              "the self-test's inputs and expected outputs are the repository's, byte for byte")
+        script = z.read("runner/selftest.cmd") if "runner/selftest.cmd" in names else b""
+        check(b"\r\n" in script and b"\n" not in script.replace(b"\r\n", b""), "selftest.cmd has Windows line ends")
         times = {i.date_time for i in infos}
         check(len(times) == 1 and all(i.create_system == 0 and i.external_attr == 0x20 for i in infos),
               f"zip entries share one time and carry no owner or permission bits ({sorted(times)})")
@@ -254,7 +264,7 @@ def main(argv):
               and b"@" + b"OPTIONS@" not in readme and b"/[S" in readme,
               "README.txt names the version, has Windows line ends and the option tables")
         answers = [b"126 ", b"87 ", b"byte-order mark", b"/N:B", b"/![S0,0]", b"Windows 7", b"LICENSE.txt",
-                   b"THIRD-PARTY-NOTICES.txt"]
+                   b"THIRD-PARTY-NOTICES.txt", b"selftest.cmd", b"Checked only under Wine"]
         check(all(a in readme for a in answers), "README.txt speaks of " + ", ".join(a.decode() for a in answers))
         with open(os.path.join(source_dir, "LICENSE"), encoding="utf-8") as f:
             licence = f.read().replace("\n", "\r\n").encode()

@@ -8,11 +8,14 @@ build's link maps) is named in the notices for that binary.
 
 release_binaries.py ZIP SOURCE_DIR BUILD_DIR; exit code 0 when every check passed.
 """
+import datetime
 import os
 import pathlib
 import re
 import struct
+import subprocess
 import sys
+import tempfile
 import zipfile
 
 VERSION = "0.96.9.1"
@@ -239,6 +242,22 @@ def check_notices(name, data, build_dir, sections):
                            f"(linked {sorted(linked)}, named {sorted(named)})")
 
 
+def check_written_again(zip_path, source_dir, build_dir):
+    """The zip depends on nothing but its files and its date: written again
+    from the build's binaries with the date of its entries (the commit it was
+    built from, which may not be the last one), it is the same bytes."""
+    binaries = [os.path.join(build_dir, "bin", name) for name in ("Bytora.dll", "bytora.exe", "TakeCmd.dll")]
+    with zipfile.ZipFile(zip_path) as z:
+        when = datetime.datetime(*z.infolist()[0].date_time, tzinfo=datetime.timezone.utc)
+    env = dict(os.environ, SOURCE_DATE_EPOCH=str(int(when.timestamp())))
+    with tempfile.TemporaryDirectory() as folder:
+        again = os.path.join(folder, os.path.basename(zip_path))
+        run = subprocess.run([sys.executable, os.path.join(source_dir, "tools", "package.py"), again, VERSION,
+                              source_dir] + binaries, capture_output=True, text=True, env=env)
+        same = run.returncode == 0 and pathlib.Path(again).read_bytes() == pathlib.Path(zip_path).read_bytes()
+    check(same, f"package.py writes the same zip again from the same files ({run.stderr.strip()})")
+
+
 def main(argv):
     if len(argv) != 4:
         sys.exit(__doc__.strip().splitlines()[-1])
@@ -278,6 +297,7 @@ def main(argv):
             if name in names:
                 check_binary(name, z.read(name), file_type, description, internal, forbidden)
                 check_notices(name, z.read(name), build_dir, sections)
+    check_written_again(zip_path, source_dir, build_dir)
     print(f"release_binaries: {passed} passed, {failed} failed")
     return 0 if failed == 0 else 1
 

@@ -78,13 +78,15 @@ ROWS
 # Wine 8's fc compares nothing (it returns 0 for any two files), so the runs
 # that compare take the build's fc (tests/package/fc.c) through WINEPATH; the
 # first run, with Wine's own, must refuse to check anything. Its output is
-# in $WORK/selftest.log; its temporary folder under %TEMP% must be gone.
-TEMPS="$WINEPREFIX/drive_c/users"
+# in $WORK/selftest.txt; $left names what it left in the folder it was
+# started from or in %TEMP%.
+temps() { find "$WINEPREFIX/drive_c/users" -maxdepth 3 -name 'bytora-selftest-*' | LC_ALL=C sort; }
 selftest() {  # selftest FOLDER [fc folder]
     mkdir -p "$WORK/elsewhere" && cd "$WORK/elsewhere" || exit 1
+    temps >"$WORK/temps"
     WINEPATH=${2:-} wine cmd /c "$(winepath -w "$1/runner/selftest.cmd")" </dev/null >"$WORK/selftest.log" 2>&1
     rc=$?
-    left=$(find "$WORK/elsewhere" "$TEMPS" -maxdepth 3 -name 'bytora-selftest-*' -o -path "$WORK/elsewhere/*" | head -3)
+    left=$(find "$WORK/elsewhere" -mindepth 1; temps | LC_ALL=C comm -13 "$WORK/temps" -)
     cd "$WORK" || exit 1
     tr -d '\r' <"$WORK/selftest.log" >"$WORK/selftest.txt"
 }
@@ -124,6 +126,6 @@ listing=$(cd "$WORK/unpacked" && find . -type f | sed 's|^\./||' | LC_ALL=C sort
 if [ "$listing" = "$(/usr/bin/python3 -m zipfile -l "$ZIP" | awk 'NR > 1 { print $1 }' | LC_ALL=C sort)" ]; then
     pass "the unpacked folder holds only the zip's files"
 else
-    fail "the unpacked folder holds: $listing"
+    fail "the unpacked folder holds: $(echo $listing)"
 fi
 finish

@@ -9,8 +9,10 @@ two places, and the script says which for each case:
 - worked out by hand (HAND below, many from the end-to-end tests that hold
   the same expectation): written as they are, and the run must agree;
 - taken from a run: selftest.cmd under Wine's cmd with the build's binaries
-  (BUILD_DIR, default build), its outputs kept with /keep. These were
-  checked by reading them once; a change to one is shown as a difference.
+  (BUILD_DIR, default build, with the tests: ./test.sh makes it, its Wine
+  prefix and the fc that Wine lacks), its outputs kept with /keep. These
+  were checked by reading them once; a change to one is shown as a
+  difference.
 Every expected file that would change is shown first (old and new, line by
 line); it is replaced only with --write. A case whose run disagrees with its
 hand-worked expectation is never written: the program or the expectation is
@@ -231,6 +233,8 @@ def main(argv):
     if len(args) > 1 or any(a.startswith("-") for a in args):
         sys.exit(__doc__.strip().splitlines()[3])
     build_dir = os.path.abspath(args[0] if args else os.path.join(ROOT, "build"))
+    if not os.path.exists(os.path.join(build_dir, "test-tools", "fc.exe")):
+        sys.exit(f"make_files: no {build_dir}/test-tools/fc.exe: build with the tests first (./test.sh)")
     data_dir, expected_dir = os.path.join(HERE, "data"), os.path.join(HERE, "expected")
     differs = write_fixtures(data_dir, write)
     if differs and not write:

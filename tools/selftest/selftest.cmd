@@ -147,7 +147,7 @@ call :check
 
 popd
 rd /s /q "\\?\%WORK%" 2>nul
-if exist "%WORK%\" echo selftest: could not remove %WORK%
+if exist "%WORK%\" echo selftest: could not remove "%WORK%"
 echo %PASSED% passed, %FAILED% failed
 if %FAILED% gtr 0 echo Please send the lines above with the output of "ver"; README.txt says how.
 exit /b %FAILED%
@@ -209,18 +209,18 @@ goto :eof
 echo usage: selftest.cmd [/keep folder]
 exit /b 1
 :norunner
-echo selftest: %RUNNER% is missing: keep selftest.cmd in the runner's folder
+echo selftest: "%RUNNER%" is missing: keep selftest.cmd in the runner's folder
 exit /b 1
 :nodata
-echo selftest: %EXPECTED% is missing: unpack the whole zip
+echo selftest: "%EXPECTED%" is missing: unpack the whole zip
 exit /b 1
 :nofc
 echo selftest: fc /b does not tell files apart here, so no case can be checked
 exit /b 1
 :nowork
-echo selftest: cannot create the folder %WORK%
+echo selftest: cannot create the folder "%WORK%"
 exit /b 1
 :nokeep
-echo selftest: cannot create the folder %OUT%
+echo selftest: cannot create the folder "%OUT%"
 rd /s /q "%WORK%"
 exit /b 1

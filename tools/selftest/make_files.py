@@ -151,12 +151,19 @@ def hand_bytes(name):
     return value if isinstance(value, bytes) else value.encode("utf-8")
 
 
+def read_or_none(path):
+    if not os.path.exists(path):
+        return None
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def write_fixtures(data_dir, write):
     changed = False
     os.makedirs(data_dir, exist_ok=True)
     for name, data in FIXTURES.items():
         path = os.path.join(data_dir, name)
-        old = open(path, "rb").read() if os.path.exists(path) else None
+        old = read_or_none(path)
         if old != data:
             changed = True
             print(f"data/{name}: {'new' if old is None else 'changed'}")
@@ -258,7 +265,7 @@ def main(argv):
         else:
             new, source = got, "taken from the run"
         path = os.path.join(expected_dir, name + ".txt")
-        old = open(path, "rb").read() if os.path.exists(path) else None
+        old = read_or_none(path)
         if old == new:
             continue
         differs = True

@@ -46,7 +46,9 @@ FIXTURES = {
     "utf16le.txt": b"\xFF\xFE" + utf16("Gr\u00fc\u00dfe \u20ac\r\n", "le"),
     "utf16be.txt": b"\xFE\xFF" + utf16("Gr\u00fc\u00dfe \u20ac\r\n", "be"),
     "utf16le-nobom.txt": utf16("Hello, UTF-16 text!\r\n", "le"),
+    "utf16be-nobom.txt": utf16("Hello, UTF-16 text!\r\n", "be"),
     "utf32le.txt": "\ufeffHi, UTF-32!\r\n".encode("utf-32-le"),
+    "utf32be.txt": "\ufeffHi, UTF-32!\r\n".encode("utf-32-be"),
     # 162 bytes (EBCDIC needs 128): letters, digits and blanks only, so that
     # no byte looks like an ASCII letter or digit.
     "ebcdic.txt": ("The quick brown fox jumps over the lazy dog 0123456789 " * 3).encode("cp1140")[:162],
@@ -79,6 +81,9 @@ HAND = {
     # DumpTest.StandardInputInHexBytes: a partial last line keeps the text column.
     "pipe": line(0, b"ABCDEFGHIJKLMNOP", "ABCDEFGHIJKLMNOP") + B +
             line(0x10, b"QRS", "QRS" + " " * 13) + B + B + exit_code(0),
+    # The same from a file, with the header: 7-bit text is called ASCII.
+    "ascii": "\r\n<stdin>\r\n  \u2022  19 bytes    ASCII\r\n\r\n" + line(0, b"ABCDEFGHIJKLMNOP", "ABCDEFGHIJKLMNOP") +
+             B + line(0x10, b"QRS", "QRS" + " " * 13) + B + B + exit_code(0),
     # DumpTest.TotalsForWordsFromStandardInput: words fit 24 bytes in 100 columns.
     "pipe-totals-words": "00000000  4241 4443 0045 " + " " * 5 + " " + " " * 20 + " " + " " * 20 + " " +
                          "ABCDE" + " " * 19 + B + B + "Displayed 5 bytes (3 words) from <stdin>." + B + exit_code(0),

@@ -74,9 +74,12 @@ set "NAME=utf8-euro" & set "ARGS=/N:B" & set "IN=euro.txt" & call :file
 set "NAME=utf16le-bom" & set "ARGS=/N:B /HH" & set "IN=utf16le.txt" & call :file
 set "NAME=utf16be-bom" & set "ARGS=/N:B /HH" & set "IN=utf16be.txt" & call :file
 set "NAME=utf16le-no-bom" & set "ARGS=/N:B /HH" & set "IN=utf16le-nobom.txt" & call :file
+set "NAME=utf16be-no-bom" & set "ARGS=/N:B /HH" & set "IN=utf16be-nobom.txt" & call :file
 set "NAME=utf32le-bom" & set "ARGS=/N:B /HH" & set "IN=utf32le.txt" & call :file
+set "NAME=utf32be-bom" & set "ARGS=/N:B /HH" & set "IN=utf32be.txt" & call :file
 set "NAME=ebcdic" & set "ARGS=/N:B /HH /CP:1140 /M:48" & set "IN=ebcdic.txt" & call :file
 set "NAME=oem-437" & set "ARGS=/N:B /HH /CP:437" & set "IN=cp437.txt" & call :file
+set "NAME=ascii" & set "ARGS=/N:B /HH" & set "IN=letters.txt" & call :file
 
 rem A file by name (standard input is NUL, an empty input: its notice comes
 rem first), totals, and window options.

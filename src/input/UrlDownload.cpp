@@ -13,6 +13,7 @@
 #include "plugin/Plugin.h"
 #include "plugin/Version.h"
 
+#include <winsock2.h>
 #include <wininet.h>
 #include <atomic>
 #include <cwchar>
@@ -67,6 +68,11 @@ struct Transfer {
     std::atomic<bool> ClosingBody{false};
     std::atomic<bool> ConnectionCutOff{false};
     std::atomic<int> FtpReply{-1};  // callback to worker: the FTP server's reply to the file, -1 until it came
+    // The worker's: the port of the request being made, and whether its
+    // body was read to its end.
+    uint16_t ServerPort = 0;
+    bool BodyRead = false;
+    CutPoint Cut;  // the request's connection: the worker notes it, whoever gives up cuts it
     // The request being made, put here by the worker: whoever takes it out
     // of this slot (with an Interlocked exchange) closes it, so it is
     // closed exactly once. Giving up closes it on a closer thread, which is
@@ -122,11 +128,16 @@ struct OwnedInternet {
     }
 };
 
+void LetGoOfBody(Transfer* t);
+
 // Closes the request in the slot, if still there, before the connection it
 // belongs to (declared after it, so destroyed first).
 struct RequestInSlot {
     Transfer* t;
-    ~RequestInSlot() { CloseRequest(t); }
+    ~RequestInSlot() {
+        if (t->Request && !t->BodyRead) LetGoOfBody(t);
+        CloseRequest(t);
+    }
 };
 
 int LastFtpReply();
@@ -137,11 +148,25 @@ int LastFtpReply();
 // request is closed. An FTP file's closing reads the server's reply on
 // whichever thread lets go of the file last, and the library keeps the
 // last reply for that thread alone: it is taken here, on that thread.
-void CALLBACK Watch(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD) {
-    if (status != INTERNET_STATUS_CLOSING_CONNECTION && status != INTERNET_STATUS_RESPONSE_RECEIVED) return;
+void CALLBACK Watch(HINTERNET, DWORD_PTR context, DWORD status, void* info, DWORD) {
+    const bool connecting =
+        status == INTERNET_STATUS_CONNECTING_TO_SERVER || status == INTERNET_STATUS_CONNECTED_TO_SERVER;
+    if (status != INTERNET_STATUS_CLOSING_CONNECTION && status != INTERNET_STATUS_RESPONSE_RECEIVED && !connecting)
+        return;
     AcquireSRWLockShared(&LiveLock);
     Transfer* t = LiveList;
     while (t && t != reinterpret_cast<Transfer*>(context)) t = t->NextLive;
+    if (t && connecting && t->Http && info && RunsUnderWine()) {
+        // The web server's address, as text.
+        const char* address = static_cast<const char*>(info);
+        if (status == INTERNET_STATUS_CONNECTING_TO_SERVER) {
+            NoteConnecting(&t->Cut, address, t->ServerPort);
+        } else {
+            NoteConnected(&t->Cut, address, t->ServerPort);
+            // Given up on while it connected: nobody else cuts it now.
+            if (GivenUp(t)) CutConnection(&t->Cut);
+        }
+    }
     if (t && t->ClosingBody) {
         if (status == INTERNET_STATUS_CLOSING_CONNECTION) t->ConnectionCutOff = true;
         int none = -1;
@@ -317,6 +342,7 @@ DWORD SendRequest(Transfer* t, HINTERNET root, OwnedInternet* connection) {
     const wchar_t* password = CopyPart(parts.lpszPassword, parts.dwPasswordLength, &free);
     if (!host) return ERROR_INTERNET_INVALID_URL;
     const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    t->ServerPort = parts.nPort;
     connection->h = InternetConnectW(root, host, parts.nPort, user, password, INTERNET_SERVICE_HTTP, 0,
                                      reinterpret_cast<DWORD_PTR>(t));
     if (!connection->h) return LastErrorOr(ERROR_INTERNET_CANNOT_CONNECT);
@@ -340,10 +366,7 @@ DWORD SendRequest(Transfer* t, HINTERNET root, OwnedInternet* connection) {
 // line after "Location: " may have been cut: following it would fetch some
 // other address.
 constexpr size_t CutLocation = 4095 - (sizeof "Location: " - 1);
-bool HeaderLinesCut() {
-    static const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-    return wine;
-}
+bool HeaderLinesCut() { return RunsUnderWine(); }
 
 // Where a redirect leads: 0 with t->Next set, or the result that ends the
 // download.
@@ -371,6 +394,7 @@ DWORD FetchHttp(Transfer* t, HINTERNET root) {
     for (int redirects = 0;; ++redirects) {
         if (GivenUp(t)) return ERROR_CANCELLED;
         OwnedInternet connection;
+        t->BodyRead = false;
         RequestInSlot closing{t};
         Touch(t);
         DWORD error = SendRequest(t, root, &connection);
@@ -398,6 +422,7 @@ DWORD FetchHttp(Transfer* t, HINTERNET root) {
         // download, not a short file.
         if (announced >= 0 && received < static_cast<unsigned long long>(announced))
             return ERROR_INTERNET_CONNECTION_ABORTED;
+        t->BodyRead = true;
         if (checkChunks) {
             t->ClosingBody = true;
             CloseRequest(t);
@@ -452,10 +477,24 @@ DWORD FetchFtp(Transfer* t, HINTERNET root) {
     return t->FtpReply >= 400 ? ERROR_INTERNET_CONNECTION_ABORTED : 0;
 }
 
+// Holds the sockets library for the worker, which looks at the library's
+// sockets (as the library holds it for its own).
+struct SocketsInUse {
+    bool held = false;
+    SocketsInUse() {
+        WSADATA data;
+        held = RunsUnderWine() && WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }
+    ~SocketsInUse() {
+        if (held) WSACleanup();
+    }
+};
+
 DWORD WINAPI Fetch(void* context) {
     Transfer* t = static_cast<Transfer*>(context);
     DWORD result;
     {
+        SocketsInUse sockets;
         wchar_t agent[64];
         FormatText(agent, 64, L"%s v%u.%u.%u", PluginName, BYTORA_VERSION_MAJOR, BYTORA_VERSION_MINOR,
                    BYTORA_VERSION_BUILD);
@@ -470,11 +509,33 @@ DWORD WINAPI Fetch(void* context) {
             CloseRequest(t);
         }
     }
+    // The connections the library keeps for further requests go now: the
+    // next download's connection is then a new one, whose socket is found,
+    // and none is left open after the command.
+    if (t->Http && RunsUnderWine()) InternetSetOptionW(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
     t->Result = result;
     t->Done = true;
     SetEvent(t->Ready);
     Release(t);
     EndOwnThread();
+}
+
+// A request left before its body was read to its end (a failure status, a
+// redirect, a body cut short, a download given up): Wine's library would
+// read the rest when the request is closed, for as long as the server sends
+// it. A short body is read here, so that the connection can serve again; a
+// longer one, or one of unknown length, has its connection cut.
+void LetGoOfBody(Transfer* t) {
+    if (!RunsUnderWine() || !t->Http) return;
+    constexpr long long ShortBody = 64 * 1024;
+    long long left = GivenUp(t) ? -1 : AnnouncedLength(t->Request);
+    while (left > 0 && left <= ShortBody && !GivenUp(t)) {
+        DWORD got = 0;
+        if (!InternetReadFile(t->Request, t->Buffer, static_cast<DWORD>(left), &got) || got == 0) break;
+        left -= got;
+        Touch(t);
+    }
+    if (left != 0) CutConnection(&t->Cut);
 }
 
 // The closer: closes the request still in the slot, then lets go.
@@ -492,6 +553,7 @@ DWORD WINAPI CloseAway(void* context) {
 // keeps sending. Without that thread the worker closes it when it ends.
 void GiveUp(Transfer* t) {
     t->Abandoned = true;
+    CutConnection(&t->Cut);
     SetEvent(t->Taken);
     InterlockedIncrement(&t->Refs);
     HANDLE closer = StartOwnThread(CloseAway, t);

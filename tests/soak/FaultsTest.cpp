@@ -1,0 +1,107 @@
+// The faults a long-lived host met, each at the edge that shows it, in one
+// process that keeps the plug-in loaded: a download given up while its
+// server goes on sending returns within a second and its connection is
+// closed; no download leaves a heap block behind; no thread of the plug-in
+// outlives a command broken off by more than a second, and the plug-in can
+// be unloaded right after it.
+#include <gtest/gtest.h>
+#include "Session.h"
+#include <wininet.h>
+#include <string>
+#include "TestSupport.h"
+
+namespace {
+
+// What the endless server says of the reply it sent under key: "BYTES
+// closed" once the client has closed the connection. Asked until it has
+// stopped sending, for up to two seconds.
+std::string SentUnder(const std::wstring& key) {
+    std::string text;
+    for (int i = 0; i < 20; ++i) {
+        text.clear();
+        HINTERNET root = InternetOpenW(L"soak", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+        HINTERNET request = InternetOpenUrlW(root, ServerUrl(L"http", "ENDLESS", (L"/sent?" + key).c_str()).c_str(),
+                                             nullptr, 0, INTERNET_FLAG_RELOAD, 0);
+        char buffer[64];
+        DWORD got = 0;
+        while (request && InternetReadFile(request, buffer, sizeof buffer, &got) && got) text.append(buffer, got);
+        if (request) InternetCloseHandle(request);
+        InternetCloseHandle(root);
+        if (text.find("sending") == std::string::npos) break;
+        Sleep(100);
+    }
+    return text;
+}
+
+long long BytesOf(const std::string& sent) { return atoll(sent.c_str()); }
+
+struct Fault {
+    const char* what;
+    std::wstring path;       // on the endless server; {key} is replaced
+    DWORD breakAfterMs;      // Ctrl-C this long into the call, 0: none
+    int result;              // the command's exit code
+};
+
+TEST(LongLivedHost, ADownloadGivenUpStopsItsTransferAtOnce) {
+    ASSERT_TRUE(OwnConsole());
+    const Fault faults[] = {
+        {"a failure status with an endless body", L"/endless/404?{key}", 0, 2},
+        {"the eleventh redirect, each with an endless body", L"/endless/302?{key}", 0, 2},
+        {"Ctrl-C while an endless body flows", L"/endless/200?{key}", 300, 3},
+    };
+    Session session;
+    ASSERT_TRUE(session.Load());
+    int call = 0;
+    for (const Fault& f : faults) {
+        // Twice: the library keeps state from one call to the next.
+        for (int again = 0; again < 2; ++again) {
+            const std::wstring key = L"k" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++call);
+            std::wstring path = f.path;
+            path.replace(path.find(L"{key}"), 5, key);
+            CommandRun run = RunCommand(session, ServerUrl(L"http", "ENDLESS", path.c_str()), "", f.breakAfterMs);
+            EXPECT_EQ(run.result, f.result) << f.what << "\n" << run.err;
+            EXPECT_LT(run.ms, f.breakAfterMs + 1000) << f.what;
+            const std::string sent = SentUnder(key);
+            EXPECT_NE(sent.find("closed"), std::string::npos) << f.what << ": the server says " << sent;
+            // What fills the sockets' buffers before the cut, not the body.
+            EXPECT_LT(BytesOf(sent), 64ll << 20) << f.what;
+            EXPECT_EQ(AwaitPluginThreads(session.plugin, 1000), 0) << f.what;
+        }
+    }
+    EXPECT_TRUE(session.Unload());
+}
+
+// Ctrl-C while the download waits for a server that says nothing: the
+// thread that waits ends within the second, so the plug-in can go at once.
+TEST(LongLivedHost, NoThreadOutlivesADownloadBrokenOff) {
+    ASSERT_TRUE(OwnConsole());
+    for (const wchar_t* path : {L"/hang", L"/stall/100", L"/slow"}) {
+        Session session;
+        ASSERT_TRUE(session.Load());
+        CommandRun run = RunCommand(session, ServerUrl(L"http", "HTTP", path), "", 300);
+        EXPECT_EQ(run.result, 3) << Narrow(path);
+        EXPECT_LT(run.ms, 1300u) << Narrow(path);
+        EXPECT_EQ(AwaitPluginThreads(session.plugin, 1000), 0) << Narrow(path);
+        EXPECT_TRUE(session.Unload(0)) << Narrow(path) << ": the plug-in is still loaded after its thread ended";
+    }
+}
+
+// Every download returns what it took from the heap: one that fails as one
+// that succeeds (the internet library's record of a connection it closes
+// is kept for good, so the connections are left to it to keep, then let go).
+TEST(LongLivedHost, DownloadsLeaveNoHeapBlock) {
+    for (const wchar_t* path : {L"/missing", L"/bytes/12", L"/redirect"}) {
+        Session session;
+        ASSERT_TRUE(session.Load());
+        const std::wstring url = ServerUrl(L"http", "HTTP", path);
+        for (int i = 0; i < 10; ++i) RunCommand(session, url);
+        const Holdings before = Measure(session.plugin);
+        for (int i = 0; i < 100; ++i) RunCommand(session, url);
+        const Holdings after = Measure(session.plugin);
+        EXPECT_LE(after.heapBlocks, before.heapBlocks + 5) << Narrow(path);
+        EXPECT_LE(after.heapBytes, before.heapBytes + 4096) << Narrow(path);
+        EXPECT_TRUE(session.Unload());
+    }
+}
+
+}  // namespace

@@ -5,9 +5,14 @@
 // long as the server goes on sending, and a read in progress waits for a
 // server that is silent until the library's own time-out: neither can be
 // stopped through the library. Its connections are sockets of this process,
-// though, and a socket shut down ends both at once: the read sees the end,
-// the library closes the connection. The socket of a request is the one
-// that appears, connected to its server, while the library connects it.
+// though, and one closed under it ends both at once: the library's next
+// read fails and it lets go of the connection. (Shutting the socket down is
+// not enough: the library reads what has arrived straight from the system,
+// and a server that goes on sending keeps that from running dry.) Wine's
+// sockets library closes only what it knows as a socket, so the library's
+// own close of the same value afterwards closes nothing. The socket of a
+// request is the one that appears, connected to its server, while the
+// library connects it.
 #include "input/InputInternal.h"
 
 #include <winsock2.h>
@@ -59,10 +64,12 @@ void ForEachPeerSocket(const char* address, uint16_t port, Found found) {
 
 }  // namespace
 
-bool RunsUnderWine() {
-    static const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-    return wine;
-}
+namespace {
+// Known from the load on (no guarded static: see CtrlRoutines).
+const bool Wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}  // namespace
+
+bool RunsUnderWine() { return Wine; }
 
 void NoteConnecting(CutPoint* point, const char* address, uint16_t port) {
     point->Before = 0;
@@ -92,5 +99,7 @@ void CutConnection(CutPoint* point) {
     const uintptr_t s = point->Socket.exchange(0);
     // A closed socket's handle value may belong to another one by now: its
     // local port tells.
-    if (s && point->Port && LocalPort(static_cast<SOCKET>(s)) == point->Port) shutdown(static_cast<SOCKET>(s), SD_BOTH);
+    if (!s || !point->Port || LocalPort(static_cast<SOCKET>(s)) != point->Port) return;
+    shutdown(static_cast<SOCKET>(s), SD_BOTH);
+    closesocket(static_cast<SOCKET>(s));
 }

@@ -327,6 +327,13 @@ const wchar_t* CopyPart(const wchar_t* part, DWORD length, wchar_t** free) {
     return copy;
 }
 
+// The connections the library keeps for further requests (its own, the
+// host's) are let go of under Wine: a request then connects afresh, and the
+// socket of its connection is found.
+void LetGoOfIdleConnections() {
+    if (RunsUnderWine()) InternetSetOptionW(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
+}
+
 // Sends one GET for t->Url; the request goes into t->Request.
 DWORD SendRequest(Transfer* t, HINTERNET root, OwnedInternet* connection) {
     // The parts are found as places in the address, so that none has a
@@ -357,6 +364,7 @@ DWORD SendRequest(Transfer* t, HINTERNET root, OwnedInternet* connection) {
     if (!request) return LastErrorOr(ERROR_INTERNET_CANNOT_CONNECT);
     InterlockedExchangePointer(&t->Request, request);
     if (GivenUp(t)) return ERROR_CANCELLED;
+    LetGoOfIdleConnections();
     if (!HttpSendRequestW(request, nullptr, 0, nullptr, 0)) return LastErrorOr(ERROR_INTERNET_CONNECTION_ABORTED);
     return 0;
 }
@@ -509,10 +517,8 @@ DWORD WINAPI Fetch(void* context) {
             CloseRequest(t);
         }
     }
-    // The connections the library keeps for further requests go now: the
-    // next download's connection is then a new one, whose socket is found,
-    // and none is left open after the command.
-    if (t->Http && RunsUnderWine()) InternetSetOptionW(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
+    // None is left open after the command.
+    if (t->Http) LetGoOfIdleConnections();
     t->Result = result;
     t->Done = true;
     SetEvent(t->Ready);

@@ -527,21 +527,16 @@ DWORD WINAPI Fetch(void* context) {
 }
 
 // A request left before its body was read to its end (a failure status, a
-// redirect, a body cut short, a download given up): Wine's library would
-// read the rest when the request is closed, for as long as the server sends
-// it. A short body is read here, so that the connection can serve again; a
-// longer one, or one of unknown length, has its connection cut.
+// redirect, a body cut short, a download given up): Wine's library reads
+// the rest when the request is closed, from what has arrived, for as long as
+// the server sends it. A short body (an error page, a redirect's note) is
+// left to it, which lets the connection serve again; a longer one, or one of
+// unknown length, has its connection cut first.
 void LetGoOfBody(Transfer* t) {
     if (!RunsUnderWine() || !t->Http) return;
     constexpr long long ShortBody = 64 * 1024;
-    long long left = GivenUp(t) ? -1 : AnnouncedLength(t->Request);
-    while (left > 0 && left <= ShortBody && !GivenUp(t)) {
-        DWORD got = 0;
-        if (!InternetReadFile(t->Request, t->Buffer, static_cast<DWORD>(left), &got) || got == 0) break;
-        left -= got;
-        Touch(t);
-    }
-    if (left != 0) CutConnection(&t->Cut);
+    const long long announced = GivenUp(t) ? -1 : AnnouncedLength(t->Request);
+    if (announced < 0 || announced > ShortBody) CutConnection(&t->Cut);
 }
 
 // The closer: closes the request still in the slot, then lets go.

@@ -18,10 +18,5 @@ cleanup() {
 trap cleanup EXIT
 trap "exit 1" INT TERM HUP
 
-mkdir -p "$WORK/ftp/sub"
-printf 'FTP file\r\n' >"$WORK/ftp/sub/file.txt"
-url_servers_start "$WORK" || { echo "soak: the servers did not start" >&2; exit 1; }
-while IFS== read -r name port; do
-    export "BYTORA_TEST_${name}_PORT=$port"
-done <"$WORK/ports"
+url_servers_for_tests "$WORK" || { echo "soak: the servers did not start" >&2; exit 1; }
 wine "$EXE" "$@"

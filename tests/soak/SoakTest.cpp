@@ -71,6 +71,11 @@ TEST(Soak, ManyCommandsInOneProcessLeaveNothingBehind) {
     const int total = setting ? atoi(setting) : 300;
     Fixture fixture;
     ASSERT_TRUE(fixture.Build());
+    // A temporary folder of the soak's own: other tests running beside it
+    // leave theirs in the shared one.
+    const std::wstring temp = fixture.dir + L"\\temp";
+    ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
+    ScopedEnvs ownTemp{{L"TMP", temp.c_str()}, {L"TEMP", temp.c_str()}};
     std::vector<Kind> kinds = Kinds(fixture);
     if (const char* only = getenv("BYTORA_SOAK_ONLY")) {
         std::erase_if(kinds, [&](const Kind& k) { return std::string(k.name) != only; });

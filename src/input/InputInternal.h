@@ -1,6 +1,7 @@
 // Pieces the files of input acquisition share (input sources, downloads, read-ahead).
 #pragma once
 #include "input/Input.h"
+#include <atomic>
 #include <cwchar>
 
 // Whether text starts with prefix, letter case aside.
@@ -45,3 +46,23 @@ uint8_t* ReadSmallCopy(HANDLE file, uint64_t size, uint64_t* got);
 // 0: none, open the file as usual; -1: a break came while the copy was
 // still being read.
 int TakeReadAhead(const wchar_t* name, InputSource* source);
+
+// Under Wine, whose internet library must be worked around (it cannot end a
+// request whose body goes on, and it cuts long header lines).
+bool RunsUnderWine();
+
+// The connection of a download's current request, as a socket of this
+// process, so that giving up on the download can cut it (only under Wine;
+// see ConnectionCut.cpp). The worker notes the sockets connected to the
+// server when the library starts to connect and, once it has connected,
+// takes the one that is new; whoever gives up cuts it, once.
+struct CutPoint {
+    static constexpr int Known = 16;
+    uintptr_t Seen[Known] = {};  // the worker's
+    int Before = 0;
+    uint16_t Port = 0;                  // its local port, written before Socket
+    std::atomic<uintptr_t> Socket{0};  // 0: none known
+};
+void NoteConnecting(CutPoint* point, const char* address, uint16_t port);
+void NoteConnected(CutPoint* point, const char* address, uint16_t port);
+void CutConnection(CutPoint* point);

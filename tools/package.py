@@ -7,8 +7,10 @@ The zip holds the same bytes whenever it is written from the same binaries:
 fixed entry order, every entry dated by SOURCE_DATE_EPOCH (else the time of
 the source's last commit), no owner or permission bits. README.txt is the
 template tools/README-windows.txt with the version and the option tables of
-README.md filled in; it, LICENSE.txt (the top-level LICENSE) and
-THIRD-PARTY-NOTICES.txt have Windows line ends.
+README.md filled in; it, LICENSE.txt (the top-level LICENSE),
+THIRD-PARTY-NOTICES.txt and runner/selftest.cmd have Windows line ends. The
+self-test's inputs and expected outputs (tools/selftest/data and expected)
+follow under runner/selftest/, byte for byte, in name order.
 """
 import datetime
 import hashlib
@@ -86,6 +88,18 @@ def readme_txt(root, version):
     return windows_text(template.replace("@VERSION@", version).replace("@OPTIONS@", options))
 
 
+def selftest_entries(root):
+    """selftest.cmd beside the runner, then its inputs and expected outputs as they are."""
+    folder = os.path.join(root, "tools", "selftest")
+    with open(os.path.join(folder, "selftest.cmd"), encoding="utf-8") as f:
+        entries = [("runner/selftest.cmd", windows_text(f.read()))]
+    for part in ("data", "expected"):
+        for name in sorted(os.listdir(os.path.join(folder, part))):
+            with open(os.path.join(folder, part, name), "rb") as f:
+                entries.append((f"runner/selftest/{part}/{name}", f.read()))
+    return entries
+
+
 def main(argv):
     if len(argv) != 7:
         sys.exit(__doc__.strip().splitlines()[2])
@@ -96,6 +110,7 @@ def main(argv):
                    ("README.txt", readme_txt(root, version)),
                    ("THIRD-PARTY-NOTICES.txt", text_file(root, "THIRD-PARTY-NOTICES.txt")),
                    ("runner/bytora.exe", r.read()), ("runner/TakeCmd.dll", h.read())]
+    entries += selftest_entries(root)
     # Written beside and renamed into place: a failed run leaves no half zip.
     partial = zip_path + ".part"
     try:

@@ -81,13 +81,19 @@ struct CtrlRoutines {
     }
 };
 
+// Found when the library is loaded: a static inside a function would be
+// guarded by the C++ runtime's thread support, which keeps a record (a
+// thread handle, an event) for the host's thread that outlives the plug-in
+// when the host unloads it.
+const CtrlRoutines Routines;
+
 // A Ctrl-C that kills the producer reaches us at the same moment, but the
 // end of the pipe may be seen before the handler has set the flag. When a
 // thread of the process runs the control routine, a Ctrl-C is being
 // delivered: wait until it is (bounded), and the flag tells. Without such a
 // thread nothing waits, so a pipe that simply ends costs nothing.
 void AwaitBreakUnderWay() {
-    static const CtrlRoutines routines;
+    const CtrlRoutines& routines = Routines;
     if (!routines.NextThread || !routines.QueryThread) return;
     OwnedHandle thread;
     for (;;) {

@@ -134,6 +134,13 @@ DWORD BodyLength(HINTERNET request, DWORD status, long long* length, bool* chunk
     return ERROR_HTTP_INVALID_SERVER_RESPONSE;
 }
 
+long long AnnouncedLength(HINTERNET request) {
+    wchar_t reason[ReasonUnits];
+    long long length = -1;
+    bool chunked = false;
+    return BodyLength(request, HttpStatus(request), &length, &chunked, reason) == 0 ? length : -1;
+}
+
 // WINE: a reply without a status line is taken by the library for an
 // old-style one and given the status line "HTTP/1.0 200 OK" and no header
 // at all; real servers always send headers.

@@ -13,6 +13,7 @@
 #include "plugin/Threads.h"
 #include "plugin/Version.h"
 
+#include <winsock2.h>
 #include <atomic>
 #include <cwchar>
 #include <new>
@@ -68,6 +69,11 @@ struct Transfer {
     std::atomic<bool> ClosingBody{false};
     std::atomic<bool> ConnectionCutOff{false};
     std::atomic<int> FtpReply{-1};  // callback to worker: the FTP server's reply to the file, -1 until it came
+    // The worker's: the port of the request being made, and whether its
+    // body was read to its end.
+    uint16_t ServerPort = 0;
+    bool BodyRead = false;
+    CutPoint Cut;  // the request's connection: the worker notes it, whoever gives up cuts it
     // The request being made, put here by the worker: whoever takes it out
     // of this slot (with an Interlocked exchange) closes it, so it is
     // closed exactly once. Giving up closes it on a closer thread, which is
@@ -123,11 +129,16 @@ struct OwnedInternet {
     }
 };
 
+void LetGoOfBody(Transfer* t);
+
 // Closes the request in the slot, if still there, before the connection it
 // belongs to (declared after it, so destroyed first).
 struct RequestInSlot {
     Transfer* t;
-    ~RequestInSlot() { CloseRequest(t); }
+    ~RequestInSlot() {
+        if (t->Request && !t->BodyRead) LetGoOfBody(t);
+        CloseRequest(t);
+    }
 };
 
 // WINE: the library ends a body whose last chunk was never sent as if it
@@ -136,11 +147,25 @@ struct RequestInSlot {
 // the request is closed. An FTP file's closing reads the server's reply on
 // whichever thread lets go of the file last, and the library keeps the
 // last reply for that thread alone: it is taken here, on that thread.
-void CALLBACK Watch(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD) {
-    if (status != INTERNET_STATUS_CLOSING_CONNECTION && status != INTERNET_STATUS_RESPONSE_RECEIVED) return;
+void CALLBACK Watch(HINTERNET, DWORD_PTR context, DWORD status, void* info, DWORD) {
+    const bool connecting =
+        status == INTERNET_STATUS_CONNECTING_TO_SERVER || status == INTERNET_STATUS_CONNECTED_TO_SERVER;
+    if (status != INTERNET_STATUS_CLOSING_CONNECTION && status != INTERNET_STATUS_RESPONSE_RECEIVED && !connecting)
+        return;
     AcquireSRWLockShared(&LiveLock);
     Transfer* t = LiveList;
     while (t && t != reinterpret_cast<Transfer*>(context)) t = t->NextLive;
+    if (t && connecting && t->Http && info && RunsUnderWine()) {
+        // The web server's address, as text.
+        const char* address = static_cast<const char*>(info);
+        if (status == INTERNET_STATUS_CONNECTING_TO_SERVER) {
+            NoteConnecting(&t->Cut, address, t->ServerPort);
+        } else {
+            NoteConnected(&t->Cut, address, t->ServerPort);
+            // Given up on while it connected: nobody else cuts it now.
+            if (GivenUp(t)) CutConnection(&t->Cut);
+        }
+    }
     if (t && t->ClosingBody) {
         if (status == INTERNET_STATUS_CLOSING_CONNECTION) t->ConnectionCutOff = true;
         int none = -1;
@@ -250,6 +275,13 @@ const wchar_t* CopyPart(const wchar_t* part, DWORD length, wchar_t** free) {
     return copy;
 }
 
+// WINE: the connections the library keeps for further requests (its own,
+// the host's) are let go of: a request then connects afresh, and the socket
+// of its connection is found.
+void LetGoOfIdleConnections() {
+    if (RunsUnderWine()) InternetSetOptionW(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
+}
+
 // Sends one GET for t->Url; the request goes into t->Request.
 DWORD SendRequest(Transfer* t, HINTERNET root, OwnedInternet* connection) {
     // The parts are found as places in the address, so that none has a
@@ -265,6 +297,7 @@ DWORD SendRequest(Transfer* t, HINTERNET root, OwnedInternet* connection) {
     const wchar_t* password = CopyPart(parts.lpszPassword, parts.dwPasswordLength, &free);
     if (!host) return ERROR_INTERNET_INVALID_URL;
     const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    t->ServerPort = parts.nPort;
     connection->h = InternetConnectW(root, host, parts.nPort, user, password, INTERNET_SERVICE_HTTP, 0,
                                      reinterpret_cast<DWORD_PTR>(t));
     if (!connection->h) return LastErrorOr(ERROR_INTERNET_CANNOT_CONNECT);
@@ -279,6 +312,7 @@ DWORD SendRequest(Transfer* t, HINTERNET root, OwnedInternet* connection) {
     if (!request) return LastErrorOr(ERROR_INTERNET_CANNOT_CONNECT);
     InterlockedExchangePointer(&t->Request, request);
     if (GivenUp(t)) return ERROR_CANCELLED;
+    LetGoOfIdleConnections();
     if (!HttpSendRequestW(request, nullptr, 0, nullptr, 0)) return LastErrorOr(ERROR_INTERNET_CONNECTION_ABORTED);
     return 0;
 }
@@ -310,6 +344,7 @@ DWORD FetchHttp(Transfer* t, HINTERNET root) {
     for (int redirects = 0;; ++redirects) {
         if (GivenUp(t)) return ERROR_CANCELLED;
         OwnedInternet connection;
+        t->BodyRead = false;
         RequestInSlot closing{t};
         Touch(t);
         DWORD error = SendRequest(t, root, &connection);
@@ -340,6 +375,7 @@ DWORD FetchHttp(Transfer* t, HINTERNET root) {
         // download, not a short file.
         if (announced >= 0 && received < static_cast<unsigned long long>(announced))
             return ERROR_INTERNET_CONNECTION_ABORTED;
+        t->BodyRead = true;
         if (checkChunks) {
             t->ClosingBody = true;
             CloseRequest(t);
@@ -374,10 +410,24 @@ DWORD FetchFtp(Transfer* t, HINTERNET root) {
     return t->FtpReply >= 400 ? ERROR_INTERNET_CONNECTION_ABORTED : 0;
 }
 
+// WINE: holds the sockets library for the worker, which looks at the
+// library's sockets (as the library holds it for its own).
+struct SocketsInUse {
+    bool held = false;
+    SocketsInUse() {
+        WSADATA data;
+        held = RunsUnderWine() && WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }
+    ~SocketsInUse() {
+        if (held) WSACleanup();
+    }
+};
+
 DWORD WINAPI Fetch(void* context) {
     Transfer* t = static_cast<Transfer*>(context);
     DWORD result;
     {
+        SocketsInUse sockets;
         wchar_t agent[64];
         FormatText(agent, 64, L"%s v%u.%u.%u", PluginName, BYTORA_VERSION_MAJOR, BYTORA_VERSION_MINOR,
                    BYTORA_VERSION_BUILD);
@@ -392,11 +442,26 @@ DWORD WINAPI Fetch(void* context) {
             CloseRequest(t);
         }
     }
+    // None is left open after the command.
+    if (t->Http) LetGoOfIdleConnections();
     t->Result = result;
     t->Done = true;
     SetEvent(t->Ready);
     Release(t);
     EndOwnThread();
+}
+
+// A request left before its body was read to its end (a failure status, a
+// redirect, a body cut short, a download given up).
+// WINE: the library reads the rest when the request is closed, from what has arrived, for as long as
+// the server sends it. A short body (an error page, a redirect's note) is
+// left to it, which lets the connection serve again; a longer one, or one of
+// unknown length, has its connection cut first.
+void LetGoOfBody(Transfer* t) {
+    if (!RunsUnderWine() || !t->Http) return;
+    constexpr long long ShortBody = 64 * 1024;
+    const long long announced = GivenUp(t) ? -1 : AnnouncedLength(t->Request);
+    if (announced < 0 || announced > ShortBody) CutConnection(&t->Cut);
 }
 
 // The closer: closes the request still in the slot, then lets go.
@@ -415,6 +480,7 @@ DWORD WINAPI CloseAway(void* context) {
 // connection), for as long as the server keeps sending.
 void GiveUp(Transfer* t) {
     t->Abandoned = true;
+    CutConnection(&t->Cut);
     SetEvent(t->Taken);
     InterlockedIncrement(&t->Refs);
     HANDLE closer = StartOwnThread(CloseAway, t);

@@ -8,10 +8,14 @@ build's link maps) is named in the notices for that binary.
 
 release_binaries.py ZIP SOURCE_DIR BUILD_DIR; exit code 0 when every check passed.
 """
+import datetime
 import os
+import pathlib
 import re
 import struct
+import subprocess
 import sys
+import tempfile
 import zipfile
 
 VERSION = "0.96.9.1"
@@ -238,6 +242,22 @@ def check_notices(name, data, build_dir, sections):
                            f"(linked {sorted(linked)}, named {sorted(named)})")
 
 
+def check_written_again(zip_path, source_dir, build_dir):
+    """The zip depends on nothing but its files and its date: written again
+    from the build's binaries with the date of its entries (the commit it was
+    built from, which may not be the last one), it is the same bytes."""
+    binaries = [os.path.join(build_dir, "bin", name) for name in ("Bytora.dll", "bytora.exe", "TakeCmd.dll")]
+    with zipfile.ZipFile(zip_path) as z:
+        when = datetime.datetime(*z.infolist()[0].date_time, tzinfo=datetime.timezone.utc)
+    env = dict(os.environ, SOURCE_DATE_EPOCH=str(int(when.timestamp())))
+    with tempfile.TemporaryDirectory() as folder:
+        again = os.path.join(folder, os.path.basename(zip_path))
+        run = subprocess.run([sys.executable, os.path.join(source_dir, "tools", "package.py"), again, VERSION,
+                              source_dir] + binaries, capture_output=True, text=True, env=env)
+        same = run.returncode == 0 and pathlib.Path(again).read_bytes() == pathlib.Path(zip_path).read_bytes()
+    check(same, f"package.py writes the same zip again from the same files ({run.stderr.strip()})")
+
+
 def main(argv):
     if len(argv) != 4:
         sys.exit(__doc__.strip().splitlines()[-1])
@@ -245,7 +265,16 @@ def main(argv):
     with zipfile.ZipFile(zip_path) as z:
         infos = z.infolist()
         names = [i.filename for i in infos]
-        check(names == ENTRIES, f"zip entries in order {ENTRIES} (got {names})")
+        # The self-test beside the runner: its inputs and expected outputs exactly as in the repository.
+        selftest = os.path.join(source_dir, "tools", "selftest")
+        files = [(f"runner/selftest/{part}/{name}", os.path.join(selftest, part, name))
+                 for part in ("data", "expected") for name in sorted(os.listdir(os.path.join(selftest, part)))]
+        entries = ENTRIES + ["runner/selftest.cmd"] + [entry for entry, _ in files]
+        check(names == entries, f"zip entries in order {entries} (got {names})")
+        check(all(entry in names and z.read(entry) == pathlib.Path(path).read_bytes() for entry, path in files),
+              "the self-test's inputs and expected outputs are the repository's, byte for byte")
+        script = z.read("runner/selftest.cmd") if "runner/selftest.cmd" in names else b""
+        check(b"\r\n" in script and b"\n" not in script.replace(b"\r\n", b""), "selftest.cmd has Windows line ends")
         times = {i.date_time for i in infos}
         check(len(times) == 1 and all(i.create_system == 0 and i.external_attr == 0x20 for i in infos),
               f"zip entries share one time and carry no owner or permission bits ({sorted(times)})")
@@ -254,7 +283,7 @@ def main(argv):
               and b"@" + b"OPTIONS@" not in readme and b"/[S" in readme,
               "README.txt names the version, has Windows line ends and the option tables")
         answers = [b"126 ", b"87 ", b"byte-order mark", b"/N:B", b"/![S0,0]", b"Windows 7", b"LICENSE.txt",
-                   b"THIRD-PARTY-NOTICES.txt"]
+                   b"THIRD-PARTY-NOTICES.txt", b"selftest.cmd", b"Checked only under Wine"]
         check(all(a in readme for a in answers), "README.txt speaks of " + ", ".join(a.decode() for a in answers))
         with open(os.path.join(source_dir, "LICENSE"), encoding="utf-8") as f:
             licence = f.read().replace("\n", "\r\n").encode()
@@ -268,6 +297,7 @@ def main(argv):
             if name in names:
                 check_binary(name, z.read(name), file_type, description, internal, forbidden)
                 check_notices(name, z.read(name), build_dir, sections)
+    check_written_again(zip_path, source_dir, build_dir)
     print(f"release_binaries: {passed} passed, {failed} failed")
     return 0 if failed == 0 else 1
 

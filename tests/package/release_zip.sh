@@ -74,11 +74,58 @@ rm runner/TakeCmd.dll|126|bytora: TakeCmd.dll (the runner's stand-in host servic
 mv runner/TakeCmd.dll .|0|
 ROWS
 
-# Nothing but the zip's files came out of it, and the runner wrote nothing beside them.
-listing=$(cd "$WORK/unpacked" && find . -type f | LC_ALL=C sort | tr '\n' ' ')
-if [ "$listing" = "./Bytora.dll ./LICENSE.txt ./README.txt ./THIRD-PARTY-NOTICES.txt ./runner/TakeCmd.dll ./runner/bytora.exe " ]; then
+# selftest.cmd under Wine's cmd, started from another folder, as a user would.
+# Wine 8's fc compares nothing (it returns 0 for any two files), so the runs
+# that compare take the build's fc (tests/package/fc.c) through WINEPATH; the
+# first run, with Wine's own, must refuse to check anything. Its output is
+# in $WORK/selftest.txt; $left names what it left in the folder it was
+# started from or in %TEMP%.
+temps() { find "$WINEPREFIX/drive_c/users" -maxdepth 3 -name 'bytora-selftest-*' | LC_ALL=C sort; }
+selftest() {  # selftest FOLDER [fc folder]
+    mkdir -p "$WORK/elsewhere" && cd "$WORK/elsewhere" || exit 1
+    temps >"$WORK/temps"
+    WINEPATH=${2:-} wine cmd /c "$(winepath -w "$1/runner/selftest.cmd")" </dev/null >"$WORK/selftest.log" 2>&1
+    rc=$?
+    left=$(find "$WORK/elsewhere" -mindepth 1; temps | LC_ALL=C comm -13 "$WORK/temps" -)
+    cd "$WORK" || exit 1
+    tr -d '\r' <"$WORK/selftest.log" >"$WORK/selftest.txt"
+}
+FC=$(winepath -w "$BUILD_DIR/test-tools")
+cases=$(grep -c '^set "NAME=' "$WORK/unpacked/runner/selftest.cmd")
+
+selftest "$WORK/unpacked"
+if [ "$rc" -eq 1 ] && grep -q "^selftest: fc /b does not tell files apart" "$WORK/selftest.txt" && [ -z "$left" ]; then
+    pass "selftest.cmd refuses an fc that does not compare"
+else
+    fail "selftest.cmd with Wine's fc: exit code $rc, left behind: $left"; head -5 "$WORK/selftest.txt"
+fi
+
+selftest "$WORK/unpacked" "$FC"
+if [ "$rc" -eq 0 ] && [ "$(grep -c '^PASS ' "$WORK/selftest.txt")" -eq "$cases" ] &&
+    [ "$(tail -1 "$WORK/selftest.txt")" = "$cases passed, 0 failed" ] && [ -z "$left" ]; then
+    pass "selftest.cmd: $cases cases pass, from another folder, nothing left behind"
+else
+    fail "selftest.cmd: exit code $rc, left behind: $left"; grep -v '^PASS ' "$WORK/selftest.txt"
+fi
+
+# One expected file broken on purpose: that case fails with its command, and
+# the exit code counts it.
+rm -rf "$WORK/copy" && cp -r "$WORK/unpacked" "$WORK/copy" || exit 1
+printf 'x' >>"$WORK/copy/runner/selftest/expected/pipe.txt"
+selftest "$WORK/copy" "$FC"
+if [ "$rc" -eq 1 ] && [ "$(grep -v '^PASS ' "$WORK/selftest.txt" | head -1)" = "FAIL pipe: type letters.txt | bytora.exe /N:B" ] &&
+    grep -qx "$((cases - 1)) passed, 1 failed" "$WORK/selftest.txt" && [ -z "$left" ]; then
+    pass "selftest.cmd: a broken expected file fails its case, exit code 1"
+else
+    fail "selftest.cmd with a broken expected file: exit code $rc, left behind: $left"; grep -v '^PASS ' "$WORK/selftest.txt"
+fi
+
+# Nothing but the zip's files came out of it, and neither the runner nor
+# selftest.cmd wrote anything beside them.
+listing=$(cd "$WORK/unpacked" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+if [ "$listing" = "$(/usr/bin/python3 -m zipfile -l "$ZIP" | awk 'NR > 1 { print $1 }' | LC_ALL=C sort)" ]; then
     pass "the unpacked folder holds only the zip's files"
 else
-    fail "the unpacked folder holds: $listing"
+    fail "the unpacked folder holds: $(echo $listing)"
 fi
 finish

@@ -20,14 +20,8 @@ cleanup() {
 trap cleanup EXIT
 trap "exit 1" INT TERM HUP
 
-mkdir -p "$WORK/ftp/sub"
-printf 'FTP file\r\n' >"$WORK/ftp/sub/file.txt"
-
 # Two RSA keys each for two authorities take a moment.
-url_servers_start "$WORK" || { echo "url: the servers did not start" >&2; exit 1; }
-while IFS== read -r name port; do
-    export "BYTORA_TEST_${name}_PORT=$port"
-done <"$WORK/ports"
+url_servers_for_tests "$WORK" || { echo "url: the servers did not start" >&2; exit 1; }
 # The test program reads it through the Z: drive, where Wine shows the root.
 CA=$WORK/trusted-ca.der
 export BYTORA_TEST_CA="Z:${CA//\//\\}"

@@ -37,7 +37,7 @@ from pyftpdlib.ioloop import IOLoop
 from pyftpdlib.servers import FTPServer, ThreadedFTPServer
 
 WORK = sys.argv[1]
-LIFETIME = 600
+LIFETIME = int(os.environ.get("BYTORA_SERVERS_LIFETIME", "600"))
 
 TEXT = "Grüße aus dem Netz: hex dump over HTTP.\r\n".encode("utf-8")
 
@@ -280,7 +280,6 @@ class BodyEdges(Handler):
         except (ConnectionError, OSError):
             self.close_connection = True
 
-
     def framing(self, status_line, headers, body, keep_open):
         """A reply written as it stands: the status line, the headers, the
         body; then the connection is kept until the client leaves, or closed."""
@@ -317,6 +316,53 @@ FRAMING = {
     "length-list": ("HTTP/1.1 200 OK", [TYPE, "Content-Length: 5, 12"], HELLO, False),
     "length-lines": ("HTTP/1.1 200 OK", [TYPE, "Content-Length: 5", "Content-Length: 12"], HELLO, False),
 }
+
+
+class Endless(Handler):
+    """Replies whose bodies do not end, on a server of their own (ENDLESS):
+    /endless/STATUS?KEY answers STATUS (302: a redirect to itself) with a
+    body of 1 GiB announced and sent as fast as it is read, until the client
+    closes the connection or 20 s have passed; /sent?KEY then tells how many
+    bytes went out and whether the client closed ("BYTES closed" or "BYTES
+    open"; "BYTES sending" while it still sends)."""
+
+    sent = {}
+
+    def do_GET(self):
+        path, _, key = self.path.partition("?")
+        try:
+            if path == "/sent":
+                bytes_sent, state = Endless.sent.get(key, (0, "unknown"))
+                self.send_body(200, b"%d %s" % (bytes_sent, state.encode()), "text/plain")
+            elif path.startswith("/endless/"):
+                self.endless(int(path[len("/endless/"):]), key)
+            else:
+                super().do_GET()
+        except (ConnectionError, OSError):
+            self.close_connection = True
+
+    def endless(self, status, key):
+        self.send_response(status)
+        self.send_header("Content-Length", str(1 << 30))
+        if status == 302:
+            self.send_header("Location", self.path)
+        self.end_headers()
+        piece, sent, state = bytes(1 << 16), 0, "open"
+        deadline = time.monotonic() + 20
+        Endless.sent[key] = (0, "sending")
+        # A client that neither reads nor closes holds the connection open.
+        self.connection.settimeout(20)
+        try:
+            while sent < 1 << 30 and time.monotonic() < deadline:
+                self.wfile.write(piece)
+                sent += len(piece)
+                Endless.sent[key] = (sent, "sending")
+        except TimeoutError:
+            pass
+        except (ConnectionError, OSError):
+            state = "closed"
+        Endless.sent[key] = (sent, state)
+        self.close_connection = True
 
 
 # Redirects: path -> (status, Location); "plain:" means the plain HTTP
@@ -527,6 +573,7 @@ def main():
         base = os.path.join(WORK, name)
         servers[key] = serve(Server(("127.0.0.1", 0), Handler), base + "-chain.pem", base + ".key")
     servers["EDGES"] = serve(Server(("127.0.0.1", 0), BodyEdges))
+    servers["ENDLESS"] = serve(Server(("127.0.0.1", 0), Endless))
     ftp = ftp_server()
     if ipv6 := ipv6_server():
         servers["HTTP6"] = ipv6

@@ -26,3 +26,16 @@ url_servers_stop() {
         wait "$SERVER" 2>/dev/null
     fi
 }
+
+# For the test programs: starts the servers over DIR with the FTP file the
+# tests fetch (DIR/ftp/sub/file.txt) and exports each port as
+# BYTORA_TEST_<NAME>_PORT.
+url_servers_for_tests() {
+    local dir=$1 name port
+    mkdir -p "$dir/ftp/sub"
+    printf 'FTP file\r\n' >"$dir/ftp/sub/file.txt"
+    url_servers_start "$dir" || return 1
+    while IFS== read -r name port; do
+        export "BYTORA_TEST_${name}_PORT=$port"
+    done <"$dir/ports"
+}

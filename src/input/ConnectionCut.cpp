@@ -62,11 +62,9 @@ void ForEachPeerSocket(const char* address, uint16_t port, Found found) {
     }
 }
 
-}  // namespace
-
-namespace {
 // Known from the load on (no guarded static: see CtrlRoutines).
 const bool Wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+
 }  // namespace
 
 bool RunsUnderWine() { return Wine; }

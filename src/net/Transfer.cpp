@@ -146,7 +146,9 @@ struct RequestInSlot {
 // body's connection goes back to be used again, a cut one's is closed when
 // the request is closed. An FTP file's closing reads the server's reply on
 // whichever thread lets go of the file last, and the library keeps the
-// last reply for that thread alone: it is taken here, on that thread.
+// last reply for that thread alone: it is taken here, on that thread. Under
+// Wine it also notes the socket of a web request's connection, on the
+// worker, while the library connects it.
 void CALLBACK Watch(HINTERNET, DWORD_PTR context, DWORD status, void* info, DWORD) {
     const bool connecting =
         status == INTERNET_STATUS_CONNECTING_TO_SERVER || status == INTERNET_STATUS_CONNECTED_TO_SERVER;

@@ -16,11 +16,18 @@
 
 namespace {
 
-// Growth allowed from one hundred commands to the next: the internet
-// library keeps a connection or a thread for a few seconds, and the
-// host's caches hold the last names it was asked for.
+// Growth allowed after the first hundred commands: the internet library
+// keeps a connection or a thread for a few seconds, and the host's caches
+// hold the last names it was asked for.
 constexpr long HandleSlack = 12, ThreadSlack = 3, BlockSlack = 40;
 constexpr long long ByteSlack = 256 * 1024;
+// And every hundred besides: Wine's internet library keeps a record of 152
+// bytes for good of every connection it closes rather than keeps, which it
+// does for every download given up with its body still coming (ten in a
+// hundred here) and for a 404 whose body had not all arrived when it was
+// closed (up to five).
+constexpr long LibraryRecords = 15;
+constexpr long long LibraryRecordBytes = 152;
 
 struct Kind {
     const char* name;
@@ -138,8 +145,10 @@ TEST(Soak, ManyCommandsInOneProcessLeaveNothingBehind) {
             }
             EXPECT_LE(now.handles, base.handles + HandleSlack) << Shown(base);
             EXPECT_LE(now.threads, base.threads + ThreadSlack) << Shown(base);
-            EXPECT_LE(now.heapBlocks, base.heapBlocks + BlockSlack) << Shown(base);
-            EXPECT_LE(now.heapBytes, base.heapBytes + ByteSlack) << Shown(base);
+            const long hundreds = (i + 1) / 100 - 1;
+            EXPECT_LE(now.heapBlocks, base.heapBlocks + BlockSlack + hundreds * LibraryRecords) << Shown(base);
+            EXPECT_LE(now.heapBytes, base.heapBytes + ByteSlack + hundreds * LibraryRecords * LibraryRecordBytes)
+                << Shown(base);
         }
     }
     EXPECT_TRUE(session.Unload());

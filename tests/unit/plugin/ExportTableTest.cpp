@@ -68,7 +68,7 @@ TEST(ExportTableTest, ImportsHostServicesFromTakeCmd) {
         std::transform(dll.begin(), dll.end(), dll.begin(), ::tolower);
         EXPECT_TRUE(dll == "takecmd.dll" || dll.find("api-ms-") == 0 || dll == "kernel32.dll" || dll == "user32.dll" ||
                     dll == "advapi32.dll" || dll == "shell32.dll" || dll == "wininet.dll" || dll == "msvcrt.dll" ||
-                    dll == "ole32.dll")
+                    dll == "ole32.dll" || dll == "ws2_32.dll")
             << "unexpected dependency " << dll;
         if (dll != "takecmd.dll") continue;
         sawHost = true;

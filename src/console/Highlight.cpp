@@ -35,10 +35,6 @@ uint8_t SwapNibbles(int attribute) {
     return static_cast<uint8_t>(((attribute & 0x0F) << 4) | ((attribute >> 4) & 0x0F));
 }
 
-bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix) {
-    return _wcsnicmp(text, prefix, wcslen(prefix)) == 0;
-}
-
 // The whole text as one hexadecimal number; false when it is not one.
 bool ReadHexNumber(const wchar_t* text, uint32_t* value) {
     uint32_t v = 0;

@@ -157,8 +157,9 @@ bool IsModifierKey(WORD vk) {
 // events are discarded, so that they neither keep the input signalled nor
 // pile up. A key press without a character counts as a key: Esc as 27 (some
 // consoles deliver it without its character), any other as a function key.
-// A character key found here is one the hit test missed (Wine's looks at all
-// but the last event). Returns 0 when no key is waiting.
+// A character key found here is one the hit test missed. Returns 0 when no
+// key is waiting.
+// WINE: the hit test looks at all but the last event.
 int TakeUncountedKey(HANDLE input) {
     if (!input) return 0;
     for (;;) {
@@ -186,8 +187,9 @@ int WaitKey(void) {
     while (!_kbhit()) {
         if ((key = TakeUncountedKey(input.h)) != 0) return key;
         // Waiting on the input, rather than sleeping, is what makes some
-        // consoles (Wine's on a terminal) fetch the typed keys at all. A
-        // wait that ends at once sleeps instead, so that the loop never spins.
+        // consoles fetch the typed keys at all. A wait that ends at once
+        // sleeps instead, so that the loop never spins.
+        // WINE: its console on a terminal is one of them.
         if (!input.h || WaitForSingleObject(input.h, 10) != WAIT_TIMEOUT) Sleep(10);
         if (BreakRequested) return KeyBreak;
         // Unsigned difference: right across the wrap of the tick count too.

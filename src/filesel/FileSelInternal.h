@@ -6,6 +6,17 @@
 // Units in every path buffer of the library: 32767 characters and the terminator.
 constexpr size_t PathCapacity = 32768;
 
+// Copies first and second (either may be null) into out (PathCapacity units)
+// when both fit.
+bool Concatenate(wchar_t* out, const wchar_t* first, size_t firstLength, const wchar_t* second);
+
+// The walk of one file argument that names files (not a list, an address,
+// the clipboard or standard input): FileHandler's arguments, and the result
+// an exception in the callback stands for.
+int WalkFiles(const wchar_t* fileSpec, uint32_t callbackFlags, void* callbackData, FileCallback callback,
+              uint32_t handlerFlags, uint32_t attributeMask, uint32_t attributeValue, Range* ranges,
+              int32_t minDepth, int32_t maxDepth, int exceptionResult);
+
 // The result an exception in the callback stands for.
 inline int ExceptionResult(uint32_t handlerFlags) { return (handlerFlags & FH_EXCEPTION_200) ? -200 : -3; }
 

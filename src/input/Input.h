@@ -1,20 +1,12 @@
-// Input sources and encoding detection: one input held in memory as a run
-// of bytes, its text encoding, and the character decoders.
+// Input acquisition: every input (a file, standard input, the clipboard, a
+// download) brought into memory as one run of bytes, in the record that the
+// encodings room defines; the read guard over mapped views; the read-ahead
+// of small files. The room uses the plug-in shell, the text encodings
+// (encoding/) and the network (net/).
 #pragma once
 #include <windows.h>
 #include <cstdint>
-
-enum TextEncoding : uint32_t {
-    Oem = 0,
-    Utf16Le = 1,
-    Utf16Be = 2,
-    Utf8 = 3,
-    Ebcdic = 16,
-    Utf32Le = 32,
-    Utf32Be = 33,
-    Raw = 64,
-    Ascii = 128,
-};
+#include "encoding/Encoding.h"
 
 enum : uint32_t {
     OPEN_REPORT = 0x1,
@@ -26,32 +18,9 @@ enum : uint32_t {
     OPEN_READ_SMALL = 0x200,
 };
 
-struct InputSource {
-    const uint8_t* Data;
-    wchar_t* Name;
-    wchar_t* TempFileName;
-    HANDLE FileHandle;
-    HANDLE MappingHandle;
-    uint32_t LastError;
-    uint32_t Encoding;
-    uint64_t Size;
-    uint64_t Position;
-    uint64_t BomLength;
-    uint32_t AllowSupplementary;
-    uint32_t CodePage;
-    int32_t CodePageIndex;
-    uint32_t EbcdicCodePage;
-    int32_t EbcdicCodePageIndex;
-    wchar_t ReplacementChar;
-    uint32_t OpenFlags;
-};
-
 // ---- Acquisition ----------------------------------------------------------
 int OpenInput(InputSource* source, const wchar_t* name, uint32_t openFlags, uint32_t codePage, uint32_t ebcdicCodePage);
 void ReleaseInput(InputSource* source);
-uint32_t DefaultEbcdicCodePage(void);
-// The EBCDIC code page for a locale identifier (the lookup behind the default).
-uint32_t EbcdicCodePageForLocale(LANGID locale);
 int IsConsoleHandle(HANDLE handle);
 int UrlWildcardCount(const wchar_t* name);
 int MakeDevicePath(wchar_t* name);
@@ -88,33 +57,6 @@ struct ReadGuard {
 };
 // The message (with name for its "%s") and the error line for error.
 void ReportReadFault(const wchar_t* format, const wchar_t* name, uint32_t error);
-// Downloads an address to a temporary file (name buffer of 32768 units).
-int DownloadUrl(const wchar_t* url, wchar_t* tempFileName);
-// How long a server may stay silent before a download fails (milliseconds).
-constexpr uint32_t DownloadSilenceLimit = 30000;
-// DownloadUrl with the silence limit given. With file non-null the
-// temporary file stays open in *file and goes away with its last handle,
-// even when the process is ended from outside. A failure that its code alone
-// does not explain (a transfer coding, a length) is told in reason
-// (ReasonUnits units, empty otherwise), when given.
-constexpr uint32_t ReasonUnits = 1024;
-int FetchUrl(const wchar_t* url, wchar_t* tempFileName, HANDLE* file, uint32_t silenceMs, wchar_t* reason = nullptr);
-// The system's code for a reply whose coding cannot be undone (missing from
-// some headers).
-constexpr uint32_t ErrorDecodingFailed = 12175;
-
-// ---- Addresses -------------------------------------------------------------
-// The longest address fetched, typed or a redirect's target: what the
-// command's argument buffer holds (8,191 characters and the terminator).
-constexpr uint32_t MaxUrlLength = 8191;
-// The address reference leads to from base (RFC 3986 section 5.2; "http:g"
-// from an "http:" base is relative) into target, of units units. A null base
-// takes reference as it is, without its dot segments. 0, or
-// ERROR_INTERNET_INVALID_URL when there is no scheme or the address does not fit.
-uint32_t ResolveUrl(const wchar_t* base, const wchar_t* reference, wchar_t* target, size_t units);
-// ResolveUrl for a request: without the fragment, and "/" for an empty path
-// after an authority.
-uint32_t RequestUrl(const wchar_t* base, const wchar_t* reference, wchar_t* target, size_t units);
 
 // ---- Read-ahead ------------------------------------------------------------
 // A walk or a list that knows which files it will pass on next offers their
@@ -139,18 +81,3 @@ struct ReadAhead {
     bool Failed = false;     // the pool could not start: nothing is offered
 };
 
-// ---- Encodings and decoding ----------------------------------------------
-extern const uint32_t CodePageNumbers[24];         // table order gives CodePageIndex
-extern const uint16_t CodePageTables[24][128];     // bytes 0x80..0xFF
-extern const uint32_t EbcdicCodePageNumbers[10];   // 1140..1149
-extern const uint16_t EbcdicTables[10][256];
-int CodePageIndexOf(uint32_t codePage);            // -1 when not built in
-int EbcdicCodePageIndexOf(uint32_t codePage);      // -1 when not built in
-
-uint32_t DetectEncoding(InputSource* source, bool allowEbcdic);
-int NextChar(InputSource* source);
-int PeekChar(InputSource* source);
-int ReadTextLine(InputSource* source, wchar_t* buffer);  // buffer: 32768 units
-int DecodeUtf8(const uint8_t* lead);
-int EncodingName(uint32_t encoding, uint64_t bomLength, wchar_t* buffer);
-int DescribeEncoding(const InputSource* source, wchar_t* buffer);

@@ -1,31 +1,66 @@
-// Pieces the files of input acquisition share (input sources, downloads, read-ahead).
+// Pieces the files of input acquisition share (the sources, their reports,
+// the read-ahead); no other room includes this.
 #pragma once
 #include "input/Input.h"
-#include <atomic>
+#include "net/Net.h"
+#include "plugin/Plugin.h"
+#include "plugin/Threads.h"
+
+#include <cstdlib>
 #include <cwchar>
 
-// Whether text starts with prefix, letter case aside.
-inline bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix) {
-    return _wcsnicmp(text, prefix, wcslen(prefix)) == 0;
-}
+constexpr size_t PathUnits = 32768;   // 32767 characters and the terminator
+constexpr size_t TextUnits = 1024;
+constexpr uint32_t NoMemory = ERROR_NOT_ENOUGH_MEMORY;  // 8
 
-// Holds an exclusive lock for one scope.
-struct ExclusiveLock {
-    SRWLOCK* lock;
-    explicit ExclusiveLock(SRWLOCK* l) : lock(l) { AcquireSRWLockExclusive(lock); }
-    ~ExclusiveLock() { ReleaseSRWLockExclusive(lock); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+// Closes its handle exactly once, whichever way the scope is left.
+struct OwnedHandle {
+    HANDLE h = nullptr;
+    OwnedHandle() = default;
+    explicit OwnedHandle(HANDLE handle) : h(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
+    ~OwnedHandle() { Close(); }
+    OwnedHandle(const OwnedHandle&) = delete;
+    OwnedHandle& operator=(const OwnedHandle&) = delete;
+    void Close() {
+        if (h) CloseHandle(h);
+        h = nullptr;
+    }
+    HANDLE Release() {
+        HANDLE r = h;
+        h = nullptr;
+        return r;
+    }
 };
 
-// A thread of the plug-in's own holds a reference on the plug-in's library,
-// so that its code stays loaded while it runs even when the host lets the
-// library go: StartOwnThread takes the reference and starts routine(context)
-// (a stack of stackReserve bytes, 0: the default), and gives the thread's
-// handle, or null with no reference kept. The thread ends with
-// EndOwnThread, which lets go of the reference.
-HANDLE StartOwnThread(LPTHREAD_START_ROUTINE routine, void* context, SIZE_T stackReserve = 0);
-[[noreturn]] void EndOwnThread();
+// A heap block freed on every path.
+struct HeapBlock {
+    void* p;
+    explicit HeapBlock(size_t bytes) : p(malloc(bytes)) {}
+    ~HeapBlock() { free(p); }
+    HeapBlock(const HeapBlock&) = delete;
+    HeapBlock& operator=(const HeapBlock&) = delete;
+    wchar_t* Text() const { return static_cast<wchar_t*>(p); }
+};
+
+// A heap copy of text (free), or null.
+wchar_t* CopyText(const wchar_t* text);
+
+// ---- Reports (each only when the record asks for them with OPEN_REPORT) ----
+// A message after the error prefix; user text only ever goes in through "%s".
+void Report(const InputSource* source, const wchar_t* format, const wchar_t* text = L"");
+// The indented line that explains an error under a message.
+void WriteReasonLine(const wchar_t* text);
+void WriteErrorLine(uint32_t error);
+void ReportErrorLine(const InputSource* source);
+void ReportWithErrorText(const InputSource* source, const wchar_t* format);
+// Leaves the record empty apart from LastError and returns it.
+int FailOpen(InputSource* source);
+
+// ---- The sources besides files ----------------------------------------------
+int OpenClipboardInput(InputSource* source);
+// Copies an input without a file behind it (FileHandle, or the borrowed
+// console) into a temporary file, which becomes FileHandle; info: the copy's.
+bool CopyToTempFile(InputSource* source, HANDLE console, BY_HANDLE_FILE_INFORMATION* info);
 
 // Named files up to this size are read whole rather than mapped.
 constexpr uint64_t SmallFileBytes = 64 * 1024;
@@ -46,23 +81,3 @@ uint8_t* ReadSmallCopy(HANDLE file, uint64_t size, uint64_t* got);
 // 0: none, open the file as usual; -1: a break came while the copy was
 // still being read.
 int TakeReadAhead(const wchar_t* name, InputSource* source);
-
-// Under Wine, whose internet library must be worked around (it cannot end a
-// request whose body goes on, and it cuts long header lines).
-bool RunsUnderWine();
-
-// The connection of a download's current request, as a socket of this
-// process, so that giving up on the download can cut it (only under Wine;
-// see ConnectionCut.cpp). The worker notes the sockets connected to the
-// server when the library starts to connect and, once it has connected,
-// takes the one that is new; whoever gives up cuts it, once.
-struct CutPoint {
-    static constexpr int Known = 16;
-    uintptr_t Seen[Known] = {};  // the worker's
-    int Before = 0;
-    uint16_t Port = 0;                  // its local port, written before Socket
-    std::atomic<uintptr_t> Socket{0};  // 0: none known
-};
-void NoteConnecting(CutPoint* point, const char* address, uint16_t port);
-void NoteConnected(CutPoint* point, const char* address, uint16_t port);
-void CutConnection(CutPoint* point);

@@ -23,9 +23,7 @@
 // of the session and its workers to let go of it: a worker stuck in an open
 // (a share that went away) does not hold up the end of the session, and
 // frees what is left when its open returns.
-#include "input/Input.h"
 #include "input/InputInternal.h"
-#include "plugin/Plugin.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -41,8 +41,9 @@ LONG CALLBACK OnFault(EXCEPTION_POINTERS* pointers) {
     if (address < Active->First || address >= Active->End) return EXCEPTION_CONTINUE_SEARCH;
 
     // The system's error behind an in-page error when it tells one; a page
-    // that is simply gone (Wine reports an access violation) lies past the
-    // end of a file that another program cut short.
+    // that is simply gone lies past the end of a file that another program
+    // cut short.
+    // WINE: such a page is reported as an access violation.
     DWORD error = ERROR_HANDLE_EOF;
     if (code == EXCEPTION_IN_PAGE_ERROR && record->NumberParameters >= 3 && TranslateStatus) {
         ULONG dos = TranslateStatus(static_cast<LONG>(record->ExceptionInformation[2]));

@@ -183,3 +183,10 @@ bool IsConsole(HANDLE handle) {
     DWORD mode = 0xFFFFFFFF;
     return handle && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) && mode != 0xFFFFFFFF;
 }
+
+// Known from the load on: a static inside a function would be guarded by the
+// C++ runtime's thread support, whose record for the host's thread outlives
+// the plug-in when the host unloads it.
+static const bool Wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+
+bool RunsUnderWine() { return Wine; }

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <cstdint>
 #include <cstdarg>
+#include <cwchar>
 #include "plugin/HostServices.h"
 
 // The plug-in description record the host reads.
@@ -68,6 +69,15 @@ int FormatTextV(wchar_t* buffer, size_t capacity, const wchar_t* format, va_list
 // ERANGE above limit. With end, stores where the number stopped.
 int ParseUnsignedText(const wchar_t* text, uint64_t limit, uint64_t* value, const wchar_t** end);
 inline bool IsDecimalDigit(wchar_t ch) { return ch >= L'0' && ch <= L'9'; }
+// Whether text starts with prefix, letter case aside.
+inline bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix) {
+    return _wcsnicmp(text, prefix, wcslen(prefix)) == 0;
+}
+
+// Whether the plug-in runs under Wine rather than Windows: the one run-time
+// test for a workaround of Wine's (the others are marked "WINE:" where they
+// stand and do no harm on Windows).
+bool RunsUnderWine();
 
 // A handle is a console when reading its mode succeeds with a mode other than all ones.
 bool IsConsole(HANDLE handle);

@@ -93,7 +93,23 @@ long CountTempFiles() {
     return count;
 }
 
-BOOL WINAPI KeepRunning(DWORD event) { return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT; }
+volatile LONG CtrlCsSeen = 0;
+
+BOOL WINAPI KeepRunning(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    InterlockedIncrement(&CtrlCsSeen);
+    return TRUE;
+}
+
+// A Ctrl-C, false without a console. It reaches the process on a thread of
+// its own a moment later: waited for (up to 2 s), so that it cannot reach
+// the plug-in's first command as a break.
+bool ProbeCtrlC() {
+    const LONG before = CtrlCsSeen;
+    if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) return false;
+    for (int i = 0; i < 200 && CtrlCsSeen == before; ++i) Sleep(10);
+    return true;
+}
 
 struct Pipe {
     HANDLE read = nullptr, write = nullptr;
@@ -193,9 +209,9 @@ long AwaitPluginThreads(HMODULE plugin, DWORD ms) {
 
 bool OwnConsole() {
     if (!SetConsoleCtrlHandler(KeepRunning, TRUE)) return false;
-    if (GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) return true;
+    if (ProbeCtrlC()) return true;
     FreeConsole();
-    return AllocConsole() && GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    return AllocConsole() && ProbeCtrlC();
 }
 
 bool Fixture::Build() {

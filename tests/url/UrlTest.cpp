@@ -14,6 +14,7 @@
 #include "dump/Dump.h"
 #include "filesel/FileSel.h"
 #include "input/Input.h"
+#include "net/Net.h"
 #include "plugin/Plugin.h"
 
 namespace {

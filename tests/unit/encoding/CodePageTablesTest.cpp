@@ -4,7 +4,7 @@
 
 #include <set>
 
-#include "input/Input.h"
+#include "encoding/Encoding.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "input/Input.h"
+#include "encoding/Encoding.h"
 
 class GuardedBytes {
 public:

@@ -1,5 +1,5 @@
-// Fetching web and FTP addresses into a temporary file with the system's
-// internet library. The file is mapped and dumped like any other afterwards.
+// The transfer of one address with the system's internet library, its
+// bytes handed to the caller for the temporary file.
 //
 // The library's calls block for as long as a server keeps them waiting, and
 // closing a handle does not end a call already blocked in it everywhere. So
@@ -8,15 +8,13 @@
 // server that has gone silent, and can give up on the worker at once. A
 // worker given up on ends by itself once its blocked call returns (the
 // library's own time-outs bound that) and frees what it holds.
-#include "input/Input.h"
-#include "input/InputInternal.h"
+#include "net/NetInternal.h"
 #include "plugin/Plugin.h"
+#include "plugin/Threads.h"
 #include "plugin/Version.h"
 
 #include <winsock2.h>
-#include <wininet.h>
 #include <atomic>
-#include <climits>
 #include <cwchar>
 #include <new>
 
@@ -24,7 +22,6 @@ namespace {
 
 constexpr DWORD HttpOpenFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;  // 0x84000000
 constexpr DWORD FtpOpenFlags = HttpOpenFlags | INTERNET_FLAG_PASSIVE;                  // 0x8C000000
-constexpr DWORD StatusAsNumber = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER;     // 0x20000013
 // The library's cost per read call dominates small reads: take what has
 // arrived, up to this much at a time.
 constexpr DWORD Piece = 1 << 20;
@@ -144,12 +141,10 @@ struct RequestInSlot {
     }
 };
 
-int LastFtpReply();
-
-// The library ends a body whose last chunk was never sent as if it were
-// whole. What it does differently is keep the connection: a whole body's
-// connection goes back to be used again, a cut one's is closed when the
-// request is closed. An FTP file's closing reads the server's reply on
+// WINE: the library ends a body whose last chunk was never sent as if it
+// were whole. What it does differently is keep the connection: a whole
+// body's connection goes back to be used again, a cut one's is closed when
+// the request is closed. An FTP file's closing reads the server's reply on
 // whichever thread lets go of the file last, and the library keeps the
 // last reply for that thread alone: it is taken here, on that thread. Under
 // Wine it also notes the socket of a web request's connection, on the
@@ -204,7 +199,7 @@ DWORD ReadFailure() {
 }
 
 // How much of the body has arrived and can be read at once, 0 at its end.
-// For an FTP file on which nothing was queued yet, Wine's library waits
+// WINE: for an FTP file on which nothing was queued yet, the library waits
 // until something comes and then fails with ERROR_IO_PENDING: at least a
 // byte is there.
 bool Arrived(HINTERNET request, DWORD* available) {
@@ -262,136 +257,6 @@ DWORD CopyBody(Transfer* t, HINTERNET request, long long announced, unsigned lon
     }
 }
 
-// The numeric HTTP status, 0 when it cannot be read.
-DWORD HttpStatus(HINTERNET request) {
-    DWORD status = 0, length = sizeof status, index = 0;
-    if (!HttpQueryInfoW(request, StatusAsNumber, &status, &length, &index)) return 0;
-    return status;
-}
-
-// A header's text, empty when the reply has none (or it does not fit).
-void QueryText(HINTERNET request, DWORD what, wchar_t* text, DWORD units) {
-    DWORD length = units * sizeof(wchar_t), index = 0;
-    if (!HttpQueryInfoW(request, what, text, &length, &index)) text[0] = 0;
-    text[units - 1] = 0;
-}
-
-// Every value the reply gives for a header, its lines joined by ", " as one
-// list; false when it has none (the last error says so) or they do not fit.
-bool HeaderList(HINTERNET request, DWORD what, wchar_t* list, DWORD units) {
-    list[0] = 0;
-    size_t used = 0;
-    for (DWORD index = 0;;) {
-        const size_t start = used ? used + 2 : 0;
-        if (start >= units) {
-            list[used] = 0;
-            SetLastError(ERROR_INSUFFICIENT_BUFFER);
-            return false;
-        }
-        DWORD length = static_cast<DWORD>((units - start) * sizeof(wchar_t)), before = index;
-        if (!HttpQueryInfoW(request, what, list + start, &length, &index)) {
-            list[used] = 0;
-            return used != 0 && GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND;
-        }
-        if (used) wmemcpy(list + used, L", ", 2);
-        list[units - 1] = 0;
-        used = start + wcslen(list + start);
-        if (index == before) return true;  // a library that counts no further has given all it has
-    }
-}
-
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
-
-// A Content-Length value: one decimal number, or a list that repeats the same
-// number; -1 for anything else.
-long long ContentLength(const wchar_t* text) {
-    long long length = -1;
-    for (const wchar_t* p = text;;) {
-        while (IsBlank(*p)) ++p;
-        if (*p == L',') {  // an empty element of a list counts for nothing
-            ++p;
-            continue;
-        }
-        if (!*p) return length;
-        long long value = 0;
-        const wchar_t* digits = p;
-        for (; *p >= L'0' && *p <= L'9'; ++p) {
-            if (value > (LLONG_MAX - (*p - L'0')) / 10) return -1;
-            value = value * 10 + (*p - L'0');
-        }
-        if (p == digits || (length >= 0 && value != length)) return -1;
-        length = value;
-        while (IsBlank(*p)) ++p;
-        if (*p && *p != L',') return -1;
-    }
-}
-
-// The reply is version 1.0 of HTTP.
-bool OldReply(HINTERNET request) {
-    wchar_t text[64];
-    QueryText(request, HTTP_QUERY_VERSION, text, 64);
-    return _wcsicmp(text, L"HTTP/1.0") == 0;
-}
-
-// A chunked reply on a connection the server keeps open. Only there does
-// the library's hold on the connection tell a cut body from a whole one: a
-// connection the server closes after the body is closed by the library
-// when the request is closed in either case.
-bool KeepsConnection(HINTERNET request) {
-    wchar_t text[64];
-    QueryText(request, HTTP_QUERY_CONNECTION, text, 64);
-    return _wcsicmp(text, L"close") != 0;
-}
-
-// How long the body of a reply with this status is, by HTTP's rules: 0 when
-// there is none whatever the headers say, the length announced, or -1 when it
-// runs to the end of the connection or of its chunks (*chunked). Anything
-// else fails: a transfer coding the library does not undo (it undoes
-// "chunked" alone), a transfer coding in an HTTP/1.0 reply, where it cannot
-// be trusted, and a length that is not one number. Reason names what failed.
-DWORD BodyLength(HINTERNET request, DWORD status, long long* length, bool* chunked, wchar_t* reason) {
-    *length = -1;
-    *chunked = false;
-    if (status == 204) {
-        *length = 0;
-        return 0;
-    }
-    wchar_t list[512];
-    if (HeaderList(request, HTTP_QUERY_TRANSFER_ENCODING, list, 512) || GetLastError() != ERROR_HTTP_HEADER_NOT_FOUND) {
-        // It decides over any Content-Length, which may count the coded body.
-        if (OldReply(request)) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
-        if (_wcsicmp(list, L"chunked") != 0) {
-            FormatText(reason, ReasonUnits, L"The body is in a transfer coding that cannot be undone: \"%s\".", list);
-            return ErrorDecodingFailed;
-        }
-        *chunked = true;
-        return 0;
-    }
-    const bool listed = HeaderList(request, HTTP_QUERY_CONTENT_LENGTH, list, 512);
-    if (!listed && GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND) return 0;  // the body runs to the end of the connection
-    *length = listed ? ContentLength(list) : -1;
-    if (*length >= 0) return 0;
-    FormatText(reason, ReasonUnits, L"The length of the body is not one number: \"%s\".", list);
-    return ERROR_HTTP_INVALID_SERVER_RESPONSE;
-}
-
-// The length a reply announced by those rules; -1 when it announced none
-// (chunked, to the end of the connection) or its framing is broken.
-long long AnnouncedLength(HINTERNET request) {
-    wchar_t reason[ReasonUnits];
-    long long length = -1;
-    bool chunked = false;
-    return BodyLength(request, HttpStatus(request), &length, &chunked, reason) == 0 ? length : -1;
-}
-
-// A reply without a status line is taken by the library for an old-style
-// one and given the status line "HTTP/1.0 200 OK" and no header at all;
-// real servers always send headers.
-bool MadeUpStatusLine(HINTERNET request) {
-    wchar_t raw[64];
-    QueryText(request, HTTP_QUERY_RAW_HEADERS_CRLF, raw, 64);
-    return wcscmp(raw, L"HTTP/1.0 200 OK\r\n\r\n") == 0;
-}
 
 // Every phase (connecting, sending, waiting for and reading the reply).
 void SetTimeouts(HINTERNET handle, DWORD ms) {
@@ -400,12 +265,6 @@ void SetTimeouts(HINTERNET handle, DWORD ms) {
     for (DWORD option : Options) InternetSetOptionW(handle, option, &ms, sizeof ms);
 }
 
-// A status that ends the download: the result is the status negated.
-DWORD StatusResult(DWORD status) { return static_cast<DWORD>(-static_cast<int>(status)); }
-
-bool IsRedirect(DWORD status) {
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
 
 // Copies a part the library found in the address to *free and moves *free
 // past it; null for a part that is absent or empty.
@@ -418,9 +277,9 @@ const wchar_t* CopyPart(const wchar_t* part, DWORD length, wchar_t** free) {
     return copy;
 }
 
-// The connections the library keeps for further requests (its own, the
-// host's) are let go of under Wine: a request then connects afresh, and the
-// socket of its connection is found.
+// WINE: the connections the library keeps for further requests (its own,
+// the host's) are let go of: a request then connects afresh, and the socket
+// of its connection is found.
 void LetGoOfIdleConnections() {
     if (RunsUnderWine()) InternetSetOptionW(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
 }
@@ -460,12 +319,6 @@ DWORD SendRequest(Transfer* t, HINTERNET root, OwnedInternet* connection) {
     return 0;
 }
 
-// Wine's internet library keeps the first 4,095 bytes of a header line of
-// the reply and drops the rest without a word, so a target that fills the
-// line after "Location: " may have been cut: following it would fetch some
-// other address.
-constexpr size_t CutLocation = 4095 - (sizeof "Location: " - 1);
-bool HeaderLinesCut() { return RunsUnderWine(); }
 
 // Where a redirect leads: 0 with t->Next set, or the result that ends the
 // download.
@@ -475,7 +328,7 @@ DWORD RedirectTarget(Transfer* t, HINTERNET request, DWORD status) {
         return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? ERROR_INTERNET_INVALID_URL : StatusResult(status);
     t->Location[UrlUnits - 1] = 0;
     if (!t->Location[0]) return StatusResult(status);
-    if (HeaderLinesCut() && wcslen(t->Location) >= CutLocation) return ERROR_INTERNET_INVALID_URL;
+    if (LocationMayBeCut(t->Location)) return ERROR_INTERNET_INVALID_URL;
     wchar_t* location = t->Next;
     if (RequestUrl(t->Url, t->Location, location, UrlUnits)) return ERROR_INTERNET_INVALID_URL;
     // Only web addresses are followed; any other target leaves the status
@@ -534,26 +387,6 @@ DWORD FetchHttp(Transfer* t, HINTERNET root) {
     }
 }
 
-// The number at the start of the server's last FTP reply, 0 when none.
-int LastFtpReply() {
-    DWORD code = 0, length = 0;
-    InternetGetLastResponseInfoW(&code, nullptr, &length);
-    if (length == 0) return 0;
-    wchar_t* text = static_cast<wchar_t*>(LocalAlloc(LMEM_FIXED, (length + 1) * sizeof(wchar_t)));
-    if (!text) return 0;
-    ++length;
-    int reply = 0;
-    if (InternetGetLastResponseInfoW(&code, text, &length)) {
-        // Several lines may be kept; the last complete reply is the one that counts.
-        const wchar_t* line = text;
-        for (const wchar_t* p = text; *p; ++p)
-            if (*p == L'\n' && p[1] >= L'1' && p[1] <= L'5') line = p + 1;
-        if (line[0] >= L'1' && line[0] <= L'5' && iswdigit(line[1]) && iswdigit(line[2]))
-            reply = (line[0] - L'0') * 100 + (line[1] - L'0') * 10 + (line[2] - L'0');
-    }
-    LocalFree(text);
-    return reply;
-}
 
 DWORD FetchFtp(Transfer* t, HINTERNET root) {
     Touch(t);
@@ -579,8 +412,8 @@ DWORD FetchFtp(Transfer* t, HINTERNET root) {
     return t->FtpReply >= 400 ? ERROR_INTERNET_CONNECTION_ABORTED : 0;
 }
 
-// Holds the sockets library for the worker, which looks at the library's
-// sockets (as the library holds it for its own).
+// WINE: holds the sockets library for the worker, which looks at the
+// library's sockets (as the library holds it for its own).
 struct SocketsInUse {
     bool held = false;
     SocketsInUse() {
@@ -621,8 +454,8 @@ DWORD WINAPI Fetch(void* context) {
 }
 
 // A request left before its body was read to its end (a failure status, a
-// redirect, a body cut short, a download given up): Wine's library reads
-// the rest when the request is closed, from what has arrived, for as long as
+// redirect, a body cut short, a download given up).
+// WINE: the library reads the rest when the request is closed, from what has arrived, for as long as
 // the server sends it. A short body (an error page, a redirect's note) is
 // left to it, which lets the connection serve again; a longer one, or one of
 // unknown length, has its connection cut first.
@@ -643,9 +476,10 @@ DWORD WINAPI CloseAway(void* context) {
 
 // The caller lets go at once: the worker stops at its next step, or when
 // its blocked call returns. The request is closed on a thread of its own:
-// a close waits for a read in progress, and Wine's library reads the rest
-// of the body first (to keep the connection), for as long as the server
-// keeps sending. Without that thread the worker closes it when it ends.
+// a close waits for a read in progress. Without that thread the worker
+// closes it when it ends.
+// WINE: the library's close first reads the rest of the body (to keep the
+// connection), for as long as the server keeps sending.
 void GiveUp(Transfer* t) {
     t->Abandoned = true;
     CutConnection(&t->Cut);
@@ -692,6 +526,8 @@ Transfer* StartTransfer(const wchar_t* url, bool http, DWORD silenceMs, DWORD* e
     return t;
 }
 
+}  // namespace
+
 // Runs the worker and writes what it hands over into the file, until it
 // is done, the user breaks off, the server is silent too long, or a write
 // fails.
@@ -732,66 +568,4 @@ DWORD RunTransfer(const wchar_t* url, bool http, DWORD silenceMs, HANDLE file, w
         Touch(t);
         SetEvent(t->Taken);
     }
-}
-
-}  // namespace
-
-int FetchUrl(const wchar_t* url, wchar_t* tempFileName, HANDLE* file, uint32_t silenceMs, wchar_t* reason) {
-    if (file) *file = nullptr;
-    if (reason) reason[0] = 0;
-    if (!url || !tempFileName || !*url) return -1;
-    tempFileName[0] = 0;
-    bool http;
-    if (StartsWithNoCase(url, L"ftp://"))
-        http = false;
-    else if (StartsWithNoCase(url, L"http://") || StartsWithNoCase(url, L"https://"))
-        http = true;
-    else
-        return -2;
-    if (wcslen(url) > MaxUrlLength) return ERROR_INTERNET_INVALID_URL;
-
-    // The system creates an empty file of a fresh name, so two downloads
-    // never share one.
-    DWORD pathLength = GetTempPathW(32768, tempFileName);
-    if (pathLength == 0 || pathLength >= 32768 - 14) return pathLength ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
-    wchar_t* folder = static_cast<wchar_t*>(LocalAlloc(LMEM_FIXED, (pathLength + 1) * sizeof(wchar_t)));
-    if (!folder) return ERROR_NOT_ENOUGH_MEMORY;
-    wmemcpy(folder, tempFileName, pathLength + 1);
-    UINT unique = GetTempFileNameW(folder, L"MMF", 0, tempFileName);
-    DWORD nameError = unique ? 0 : GetLastError();
-    LocalFree(folder);
-    if (!unique) {
-        tempFileName[0] = 0;
-        return nameError ? static_cast<int>(nameError) : -1;
-    }
-
-    // A file kept open for the caller goes with its last handle, so it goes
-    // even when the process is ended from outside.
-    HANDLE temp = CreateFileW(tempFileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | (file ? FILE_FLAG_DELETE_ON_CLOSE : 0), nullptr);
-    if (temp == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        DeleteFileW(tempFileName);
-        return static_cast<int>(error);
-    }
-
-    // Ctrl-C while the request is being made or read ends the download.
-    BreakRequested = 0;
-    InstallCtrlHandler();
-    DWORD result = RunTransfer(url, http, silenceMs, temp, reason);
-    if (result == 0 && file) {
-        *file = temp;
-        return 0;
-    }
-    CloseHandle(temp);
-    if (result) {
-        // Give the system a moment to let go of the file before deleting it.
-        if (!file) Sleep(50);
-        DeleteFileW(tempFileName);
-    }
-    return static_cast<int>(result);
-}
-
-int DownloadUrl(const wchar_t* url, wchar_t* tempFileName) {
-    return FetchUrl(url, tempFileName, nullptr, DownloadSilenceLimit);
 }

@@ -1,7 +1,7 @@
 // Text encoding detection and character decoding for an open input.
 // Detection looks at a bounded prefix of the data; decoding reads one
 // character at a time and never touches a byte at or beyond Size.
-#include "input/Input.h"
+#include "encoding/Encoding.h"
 
 #include <cwchar>
 
@@ -292,6 +292,17 @@ void AppendText(wchar_t* buffer, size_t capacity, size_t* used, const wchar_t* t
     buffer[*used] = 0;
 }
 
+struct LocaleCodePage {
+    uint16_t Locale;
+    uint16_t CodePage;
+};
+
+const LocaleCodePage EbcdicLocales[] = {
+    {0x0407, 1141}, {0x0C07, 1141}, {0x083C, 1146}, {0x1809, 1146}, {0x0809, 1146}, {0x040C, 1147},
+    {0x0406, 1142}, {0x0414, 1142}, {0x0814, 1142}, {0x040B, 1143}, {0x041D, 1143}, {0x040A, 1145},
+    {0x0C0A, 1145}, {0x080A, 1145}, {0x0410, 1144}, {0x040F, 1149},
+};
+
 }  // namespace
 
 int CodePageIndexOf(uint32_t codePage) {
@@ -450,4 +461,20 @@ int DescribeEncoding(const InputSource* source, wchar_t* buffer) {
         AppendText(buffer, 1024, &used, number);
     }
     return 0;
+}
+
+uint32_t EbcdicCodePageForLocale(LANGID locale) {
+    if (locale == 0) return 1140;
+    for (const LocaleCodePage& entry : EbcdicLocales)
+        if (entry.Locale == locale) return entry.CodePage;
+    unsigned language = locale & 0x3FF;
+    if (language == 0 || language == LANG_ENGLISH) return 1140;
+    uint32_t found = 1140;
+    for (const LocaleCodePage& entry : EbcdicLocales)
+        if ((entry.Locale & 0x3FFu) == language) found = entry.CodePage;
+    return found;
+}
+
+uint32_t DefaultEbcdicCodePage(void) {
+    return EbcdicCodePageForLocale(static_cast<LANGID>(GetUserDefaultLCID() & 0xFFFF));
 }

@@ -1,6 +1,6 @@
 // Cutting a connection of the internet library from outside it.
 //
-// Wine's library, closing a request whose body was not read to its end,
+// WINE: the library, closing a request whose body was not read to its end,
 // first reads the rest (to keep the connection for the next request) for as
 // long as the server goes on sending, and a read in progress waits for a
 // server that is silent until the library's own time-out: neither can be
@@ -13,7 +13,7 @@
 // own close of the same value afterwards closes nothing. The socket of a
 // request is the one that appears, connected to its server, while the
 // library connects it.
-#include "input/InputInternal.h"
+#include "net/NetInternal.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -62,12 +62,7 @@ void ForEachPeerSocket(const char* address, uint16_t port, Found found) {
     }
 }
 
-// Known from the load on (no guarded static: see CtrlRoutines).
-const bool Wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-
 }  // namespace
-
-bool RunsUnderWine() { return Wine; }
 
 void NoteConnecting(CutPoint* point, const char* address, uint16_t port) {
     point->Before = 0;

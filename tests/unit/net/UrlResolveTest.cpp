@@ -5,7 +5,7 @@
 #include <wininet.h>
 #include <string>
 #include "TestSupport.h"
-#include "input/Input.h"
+#include "net/Net.h"
 
 namespace {
 

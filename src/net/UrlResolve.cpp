@@ -3,7 +3,7 @@
 // address that is requested. The system's URL-combining call is no help
 // here: it keeps dot segments, drops the last segment for a target that is
 // only a query, and escapes the brackets of an IPv6 literal.
-#include "input/Input.h"
+#include "net/Net.h"
 
 #include <wininet.h>
 #include <cwchar>

@@ -455,10 +455,11 @@ DWORD WINAPI Fetch(void* context) {
 
 // A request left before its body was read to its end (a failure status, a
 // redirect, a body cut short, a download given up).
-// WINE: the library reads the rest when the request is closed, from what has arrived, for as long as
-// the server sends it. A short body (an error page, a redirect's note) is
-// left to it, which lets the connection serve again; a longer one, or one of
-// unknown length, has its connection cut first.
+// WINE: the library reads the rest when the request is closed, from what
+// has arrived, for as long as the server sends it. A short body (an error
+// page, a redirect's note) is left to it, which lets the connection serve
+// again; a longer one, or one of unknown length, has its connection cut
+// first.
 void LetGoOfBody(Transfer* t) {
     if (!RunsUnderWine() || !t->Http) return;
     constexpr long long ShortBody = 64 * 1024;

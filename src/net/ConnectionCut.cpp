@@ -2,48 +2,40 @@
 //
 // WINE: the library, closing a request whose body was not read to its end,
 // first reads the rest (to keep the connection for the next request) for as
-// long as the server goes on sending, and a read in progress waits for a
-// server that is silent until the library's own time-out: neither can be
-// stopped through the library. Its connections are sockets of this process,
-// though, and one closed under it ends both at once: the library's next
-// read fails and it lets go of the connection. (Shutting the socket down is
-// not enough: the library reads what has arrived straight from the system,
-// and a server that goes on sending keeps that from running dry.) Wine's
-// sockets library closes only what it knows as a socket, so the library's
-// own close of the same value afterwards closes nothing. The socket of a
-// request is the one that appears, connected to its server, while the
-// library connects it.
+// long as the server goes on sending; a read in progress waits for a server
+// that is silent until the library's own time-out, an FTP file's read for
+// ever; and a connection being made waits for a server that never takes it
+// until the time-out (a web server) or the system's (an FTP server). None of
+// these can be stopped through the library. Its connections are sockets of
+// this process, though, and one closed under it ends each wait at once: the
+// library's next call on it fails and it lets go of the connection.
+// (Shutting the socket down is not enough: the library reads what has
+// arrived straight from the system, and a server that goes on sending keeps
+// that from running dry.) Wine's sockets library closes only what it knows
+// as a socket, so the library's own close of the same value afterwards
+// closes nothing, unless another socket has taken the value by then: whoever
+// cuts waits for the library to let go before anything else of the plug-in
+// goes on. A download's sockets are the ones that appear while the library
+// connects, connected to its server or on their way there.
 #include "net/NetInternal.h"
+#include "plugin/Threads.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
 namespace {
 
-// The peer's port and address of a socket (0: not a connected socket).
-uint16_t PeerOf(SOCKET s, sockaddr_storage* peer) {
-    int length = sizeof *peer;
-    if (getpeername(s, reinterpret_cast<sockaddr*>(peer), &length) != 0) return 0;
-    if (peer->ss_family == AF_INET) return ntohs(reinterpret_cast<sockaddr_in*>(peer)->sin_port);
-    if (peer->ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(peer)->sin6_port);
+uint16_t PortOf(const sockaddr_storage& address) {
+    if (address.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+    if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
     return 0;
 }
 
-uint16_t LocalPort(SOCKET s) {
-    sockaddr_storage local{};
-    int length = sizeof local;
-    if (getsockname(s, reinterpret_cast<sockaddr*>(&local), &length) != 0) return 0;
-    if (local.ss_family == AF_INET) return ntohs(reinterpret_cast<sockaddr_in*>(&local)->sin_port);
-    if (local.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&local)->sin6_port);
-    return 0;
-}
-
-// Calls found(socket) for each socket of the process connected to
-// port at the address the library names as text. Wine numbers a process's
-// handles densely from the bottom: the search ends after a long run of
-// values that are no handles.
+// Calls found(socket) for each stream socket of the process. Wine numbers a
+// process's handles densely from the bottom: the search ends after a long
+// run of values that are no handles.
 template <typename Found>
-void ForEachPeerSocket(const char* address, uint16_t port, Found found) {
+void ForEachSocket(Found found) {
     int misses = 0;
     for (ULONG_PTR value = 4; misses < 256; value += 4) {
         DWORD flags;
@@ -52,47 +44,73 @@ void ForEachPeerSocket(const char* address, uint16_t port, Found found) {
             continue;
         }
         misses = 0;
-        sockaddr_storage peer{};
-        if (PeerOf(static_cast<SOCKET>(value), &peer) != port) continue;
-        char text[INET6_ADDRSTRLEN] = {};
-        const void* ip = peer.ss_family == AF_INET
-                             ? static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(&peer)->sin_addr)
-                             : static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(&peer)->sin6_addr);
-        if (inet_ntop(peer.ss_family, ip, text, sizeof text) && strcmp(text, address) == 0) found(value);
+        int type = 0, length = sizeof type;
+        if (getsockopt(static_cast<SOCKET>(value), SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &length) == 0 &&
+            type == SOCK_STREAM)
+            found(value);
     }
+}
+
+// Whether a socket new since the note is the download's: connected to its
+// server, or with a local port and no peer yet (connecting; a listening
+// socket is nobody's connection).
+bool Belongs(const CutPoint* point, SOCKET s) {
+    sockaddr_storage peer{};
+    int length = sizeof peer;
+    if (getpeername(s, reinterpret_cast<sockaddr*>(&peer), &length) != 0) {
+        if (WSAGetLastError() != WSAENOTCONN) return false;
+        BOOL listening = FALSE;
+        length = sizeof listening;
+        if (getsockopt(s, SOL_SOCKET, SO_ACCEPTCONN, reinterpret_cast<char*>(&listening), &length) == 0 && listening)
+            return false;
+        sockaddr_storage local{};
+        length = sizeof local;
+        return getsockname(s, reinterpret_cast<sockaddr*>(&local), &length) == 0 && PortOf(local) != 0;
+    }
+    if (point->Port && PortOf(peer) != point->Port) return false;
+    char text[INET6_ADDRSTRLEN] = {};
+    const void* ip = peer.ss_family == AF_INET
+                         ? static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(&peer)->sin_addr)
+                         : static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(&peer)->sin6_addr);
+    return inet_ntop(peer.ss_family, ip, text, sizeof text) && strcmp(text, point->Address) == 0;
 }
 
 }  // namespace
 
-void NoteConnecting(CutPoint* point, const char* address, uint16_t port) {
+void NoteSockets(CutPoint* point, uint16_t port, int most) {
+    ExclusiveLock hold(&point->Lock);
     point->Before = 0;
-    point->Socket = 0;
-    ForEachPeerSocket(address, port, [&](uintptr_t s) {
-        if (point->Before < CutPoint::Known) point->Seen[point->Before++] = s;
+    point->Address[0] = 0;
+    point->Port = port;
+    point->Most = most;
+    ForEachSocket([&](uintptr_t s) {
+        if (point->Before >= 0 && point->Before < CutPoint::Known)
+            point->Seen[point->Before++] = s;
+        else
+            point->Before = -1;
     });
 }
 
-void NoteConnected(CutPoint* point, const char* address, uint16_t port) {
-    uintptr_t fresh = 0;
-    int count = 0;
-    ForEachPeerSocket(address, port, [&](uintptr_t s) {
-        for (int i = 0; i < point->Before; ++i)
-            if (point->Seen[i] == s) return;
-        fresh = s;
-        ++count;
-    });
-    // Two new ones at once: another thread connected as well, and which
-    // is whose cannot be told.
-    if (count != 1) return;
-    point->Port = LocalPort(static_cast<SOCKET>(fresh));
-    point->Socket = fresh;
+void NoteServer(CutPoint* point, const char* address) {
+    ExclusiveLock hold(&point->Lock);
+    if (strlen(address) < sizeof point->Address) strcpy(point->Address, address);
 }
 
 void CutConnection(CutPoint* point) {
-    const uintptr_t s = point->Socket.exchange(0);
-    // A closed socket's handle value may belong to another one by now: its
-    // local port tells.
-    if (!s || !point->Port || LocalPort(static_cast<SOCKET>(s)) != point->Port) return;
-    shutdown(static_cast<SOCKET>(s), SD_BOTH);
-    closesocket(static_cast<SOCKET>(s));
+    ExclusiveLock hold(&point->Lock);
+    if (point->Before < 0 || !point->Address[0]) return;
+    uintptr_t found[CutPoint::Known];
+    int count = 0;
+    ForEachSocket([&](uintptr_t s) {
+        for (int i = 0; i < point->Before; ++i)
+            if (point->Seen[i] == s) return;
+        if (count < CutPoint::Known && Belongs(point, static_cast<SOCKET>(s))) found[count++] = s;
+    });
+    // More than the download has at once: another thread of the process
+    // connects there as well, and which is whose cannot be told.
+    if (count > point->Most) return;
+    for (int i = 0; i < count; ++i) {
+        shutdown(static_cast<SOCKET>(found[i]), SD_BOTH);
+        closesocket(static_cast<SOCKET>(found[i]));
+    }
 }

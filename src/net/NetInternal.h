@@ -35,18 +35,24 @@ bool MadeUpStatusLine(HINTERNET request);
 int LastFtpReply();
 
 // ---- Cutting a connection (ConnectionCut.cpp) ------------------------------
-// The connection of a download's current request, as a socket of this
-// process, so that giving up on the download can cut it (only under Wine;
-// see ConnectionCut.cpp). The worker notes the sockets connected to the
-// server when the library starts to connect and, once it has connected,
-// takes the one that is new; whoever gives up cuts it, once.
+// A download's connections, as sockets of this process, so that giving up on
+// it can cut them (only under Wine; see ConnectionCut.cpp). Before the
+// library connects, the worker notes the sockets that are there already; the
+// status callback names the server's address; a cut closes the sockets that
+// are new since then and are the download's: connected to that address
+// (at the server's port, when one is named), or still connecting. Any thread
+// may cut, as often as it likes.
 struct CutPoint {
-    static constexpr int Known = 16;
-    uintptr_t Seen[Known] = {};  // the worker's
-    int Before = 0;
-    uint16_t Port = 0;                  // its local port, written before Socket
-    std::atomic<uintptr_t> Socket{0};  // 0: none known
+    static constexpr int Known = 64;
+    SRWLOCK Lock = SRWLOCK_INIT;
+    uintptr_t Seen[Known] = {};
+    int Before = -1;       // how many were there; -1: none noted, or more than Known
+    char Address[46] = {}; // the server's, as the library names it; empty: not known yet
+    uint16_t Port = 0;     // the server's port; 0: any (an FTP server's data connections)
+    int Most = 1;          // the download's connections at once
 };
-void NoteConnecting(CutPoint* point, const char* address, uint16_t port);
-void NoteConnected(CutPoint* point, const char* address, uint16_t port);
+// The worker, before the library makes connections to the server at port:
+// at most `most` of them at a time.
+void NoteSockets(CutPoint* point, uint16_t port, int most);
+void NoteServer(CutPoint* point, const char* address);
 void CutConnection(CutPoint* point);

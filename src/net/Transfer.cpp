@@ -69,11 +69,8 @@ struct Transfer {
     std::atomic<bool> ClosingBody{false};
     std::atomic<bool> ConnectionCutOff{false};
     std::atomic<int> FtpReply{-1};  // callback to worker: the FTP server's reply to the file, -1 until it came
-    // The worker's: the port of the request being made, and whether its
-    // body was read to its end.
-    uint16_t ServerPort = 0;
-    bool BodyRead = false;
-    CutPoint Cut;  // the request's connection: the worker notes it, whoever gives up cuts it
+    bool BodyRead = false;  // the worker's: the request's body was read to its end
+    CutPoint Cut;           // the request's connections: the worker notes them, whoever gives up cuts them
     // The request being made, put here by the worker: whoever takes it out
     // of this slot (with an Interlocked exchange) closes it, so it is
     // closed exactly once. Giving up closes it on a closer thread, which is
@@ -147,27 +144,16 @@ struct RequestInSlot {
 // the request is closed. An FTP file's closing reads the server's reply on
 // whichever thread lets go of the file last, and the library keeps the
 // last reply for that thread alone: it is taken here, on that thread. Under
-// Wine it also notes the socket of a web request's connection, on the
-// worker, while the library connects it.
+// Wine it also notes the address of the server being connected to.
 void CALLBACK Watch(HINTERNET, DWORD_PTR context, DWORD status, void* info, DWORD) {
-    const bool connecting =
-        status == INTERNET_STATUS_CONNECTING_TO_SERVER || status == INTERNET_STATUS_CONNECTED_TO_SERVER;
+    const bool connecting = status == INTERNET_STATUS_CONNECTING_TO_SERVER;
     if (status != INTERNET_STATUS_CLOSING_CONNECTION && status != INTERNET_STATUS_RESPONSE_RECEIVED && !connecting)
         return;
     AcquireSRWLockShared(&LiveLock);
     Transfer* t = LiveList;
     while (t && t != reinterpret_cast<Transfer*>(context)) t = t->NextLive;
-    if (t && connecting && t->Http && info && RunsUnderWine()) {
-        // The web server's address, as text.
-        const char* address = static_cast<const char*>(info);
-        if (status == INTERNET_STATUS_CONNECTING_TO_SERVER) {
-            NoteConnecting(&t->Cut, address, t->ServerPort);
-        } else {
-            NoteConnected(&t->Cut, address, t->ServerPort);
-            // Given up on while it connected: nobody else cuts it now.
-            if (GivenUp(t)) CutConnection(&t->Cut);
-        }
-    }
+    // The server's address, as text.
+    if (t && connecting && info && RunsUnderWine()) NoteServer(&t->Cut, static_cast<const char*>(info));
     if (t && t->ClosingBody) {
         if (status == INTERNET_STATUS_CLOSING_CONNECTION) t->ConnectionCutOff = true;
         int none = -1;
@@ -299,7 +285,6 @@ DWORD SendRequest(Transfer* t, HINTERNET root, OwnedInternet* connection) {
     const wchar_t* password = CopyPart(parts.lpszPassword, parts.dwPasswordLength, &free);
     if (!host) return ERROR_INTERNET_INVALID_URL;
     const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
-    t->ServerPort = parts.nPort;
     connection->h = InternetConnectW(root, host, parts.nPort, user, password, INTERNET_SERVICE_HTTP, 0,
                                      reinterpret_cast<DWORD_PTR>(t));
     if (!connection->h) return LastErrorOr(ERROR_INTERNET_CANNOT_CONNECT);
@@ -315,6 +300,7 @@ DWORD SendRequest(Transfer* t, HINTERNET root, OwnedInternet* connection) {
     InterlockedExchangePointer(&t->Request, request);
     if (GivenUp(t)) return ERROR_CANCELLED;
     LetGoOfIdleConnections();
+    if (RunsUnderWine()) NoteSockets(&t->Cut, parts.nPort, 1);
     if (!HttpSendRequestW(request, nullptr, 0, nullptr, 0)) return LastErrorOr(ERROR_INTERNET_CONNECTION_ABORTED);
     return 0;
 }
@@ -390,6 +376,8 @@ DWORD FetchHttp(Transfer* t, HINTERNET root) {
 
 DWORD FetchFtp(Transfer* t, HINTERNET root) {
     Touch(t);
+    // Its connections: the commands' and the file's.
+    if (RunsUnderWine()) NoteSockets(&t->Cut, 0, 2);
     HINTERNET request = InternetOpenUrlW(root, t->Url, nullptr, 0, FtpOpenFlags, reinterpret_cast<DWORD_PTR>(t));
     if (!request) return LastErrorOr(ERROR_INTERNET_CANNOT_CONNECT);
     InterlockedExchangePointer(&t->Request, request);
@@ -475,13 +463,17 @@ DWORD WINAPI CloseAway(void* context) {
     EndOwnThread();
 }
 
-// The caller lets go at once: the worker stops at its next step, or when
-// its blocked call returns. The request is closed on a thread of its own:
-// a close waits for a read in progress. Without that thread the worker
-// closes it when it ends.
+// The caller lets go: the worker stops at its next step, or when its
+// blocked call returns. The request is closed on a thread of its own: a
+// close waits for a read in progress. Without that thread the worker closes
+// it when it ends. The caller waits a moment for both to let go, so that
+// nothing of the download goes on after the command.
 // WINE: the library's close first reads the rest of the body (to keep the
-// connection), for as long as the server keeps sending.
+// connection), for as long as the server keeps sending, and a wait for a
+// server ends only with its time-out: the connections are cut, again while
+// the caller waits, as the library may still be making one.
 void GiveUp(Transfer* t) {
+    constexpr DWORD LetGoMs = 500;
     t->Abandoned = true;
     CutConnection(&t->Cut);
     SetEvent(t->Taken);
@@ -491,6 +483,11 @@ void GiveUp(Transfer* t) {
         CloseHandle(closer);
     else
         InterlockedDecrement(&t->Refs);
+    for (const DWORD start = GetTickCount(); InterlockedCompareExchange(&t->Refs, 0, 0) > 1;) {
+        if (GetTickCount() - start >= LetGoMs) break;
+        Sleep(10);
+        CutConnection(&t->Cut);
+    }
     Release(t);
 }
 

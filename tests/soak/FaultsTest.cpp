@@ -75,18 +75,29 @@ TEST(LongLivedHost, ADownloadGivenUpStopsItsTransferAtOnce) {
     EXPECT_TRUE(session.Unload());
 }
 
-// Ctrl-C while the download waits for a server that says nothing: the
-// thread that waits ends within the second, so the plug-in can go at once.
+// Ctrl-C while the download waits: for a server that says nothing, that
+// never takes the connection, or an FTP file that stalls. The thread that
+// waits ends within the second, so the plug-in can go at once.
 TEST(LongLivedHost, NoThreadOutlivesADownloadBrokenOff) {
     ASSERT_TRUE(OwnConsole());
-    for (const wchar_t* path : {L"/hang", L"/stall/100", L"/slow"}) {
+    const struct {
+        const wchar_t* scheme;
+        const char* server;
+        const wchar_t* path;
+    } rows[] = {
+        {L"http", "HTTP", L"/hang"},          {L"http", "HTTP", L"/stall/100"},
+        {L"http", "HTTP", L"/slow"},          {L"http", "STUCK", L"/connecting"},
+        {L"ftp", "FTP_PAUSED", L"/stalled.bin"}, {L"ftp", "STUCK", L"/connecting"},
+    };
+    for (const auto& row : rows) {
+        const std::wstring url = ServerUrl(row.scheme, row.server, row.path);
         Session session;
         ASSERT_TRUE(session.Load());
-        CommandRun run = RunCommand(session, ServerUrl(L"http", "HTTP", path), "", 300);
-        EXPECT_EQ(run.result, 3) << Narrow(path);
-        EXPECT_LT(run.ms, 1300u) << Narrow(path);
-        EXPECT_EQ(AwaitPluginThreads(session.plugin, 1000), 0) << Narrow(path);
-        EXPECT_TRUE(session.Unload(0)) << Narrow(path) << ": the plug-in is still loaded after its thread ended";
+        CommandRun run = RunCommand(session, url, "", 300);
+        EXPECT_EQ(run.result, 3) << Narrow(url);
+        EXPECT_LT(run.ms, 1300u) << Narrow(url);
+        EXPECT_EQ(AwaitPluginThreads(session.plugin, 1000), 0) << Narrow(url);
+        EXPECT_TRUE(session.Unload(0)) << Narrow(url) << ": the plug-in is still loaded after its thread ended";
     }
 }
 

@@ -1,4 +1,5 @@
 #include "Session.h"
+#include <gtest/gtest.h>
 #include <tlhelp32.h>
 #include <winternl.h>
 #include "HostApi.h"
@@ -114,6 +115,20 @@ bool ProbeCtrlC() {
 struct Pipe {
     HANDLE read = nullptr, write = nullptr;
 };
+
+// The program's downloads go to a temporary folder of its own: the address
+// tests that run beside it count the downloads made in the shared one.
+class OwnTempFolder : public ::testing::Environment {
+    std::wstring dir;
+    void SetUp() override {
+        dir = MakeTempDir();
+        ASSERT_FALSE(dir.empty());
+        SetEnvironmentVariableW(L"TMP", dir.c_str());
+        SetEnvironmentVariableW(L"TEMP", dir.c_str());
+    }
+    void TearDown() override { RemoveTree(dir); }
+};
+const auto* const ownTemp = ::testing::AddGlobalTestEnvironment(new OwnTempFolder);
 
 }  // namespace
 

@@ -528,12 +528,14 @@ class PausedFile(BreakingFile):
 
 
 # The FTP files that pause (FTP_PAUSED): 1000 bytes, then 1000 more after
-# each of 10 ms, 100 ms, 300 ms and 1 s; a first byte 0.5 s late; and the
-# same, after which the server gives up on the file.
+# each of 10 ms, 100 ms, 300 ms and 1 s; a first byte 0.5 s late; the
+# same, after which the server gives up on the file; and 1000 bytes, then
+# silence for two minutes.
 PAUSES = {
     "steps.bin": [(0, 1000), (0.01, 1000), (0.1, 1000), (0.3, 1000), (1.0, 1000)],
     "late.bin": [(0.5, 1000), (0, 4000)],
     "late-aborted.bin": [(0.5, 1000), (0, None)],
+    "stalled.bin": [(0, 1000), (120, 1000)],
 }
 
 

@@ -240,6 +240,10 @@ bool Fixture::Build() {
               WriteBytes(dir + L"\\tree\\sub\\two.txt", std::string(100, 'x')) &&
               WriteBytes(dir + L"\\tree\\sub\\empty.bin", "") &&
               WriteBytes(dir + L"\\list.txt", Narrow(dir) + "\\a.bin\r\n" + Narrow(dir) + "\\tree\\one.txt\r\n");
+    // Enough files for a walk to read ahead.
+    ok = ok && CreateDirectoryW((dir + L"\\many").c_str(), nullptr);
+    for (int i = 0; ok && i < 40; ++i)
+        ok = WriteBytes(dir + L"\\many\\f" + std::to_wstring(i) + L".txt", "file " + std::to_string(i) + "\r\n");
     if (!ok || !OpenClipboard(nullptr)) return false;
     EmptyClipboard();
     const wchar_t text[] = L"clipboard text \u00e9\r\n";

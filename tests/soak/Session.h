@@ -51,8 +51,8 @@ long AwaitPluginThreads(HMODULE plugin, DWORD ms);
 // as the host has. False when there is no console to be had.
 bool OwnConsole();
 
-// The inputs of the commands: a folder with a file, a tree, a list of names;
-// the clipboard holds a line of text. Removed again with the fixture.
+// The inputs of the commands: a folder with a file, a tree, 40 small files,
+// a list of names; the clipboard holds a line of text. Removed again with the fixture.
 struct Fixture {
     std::wstring dir;
     bool Build();

@@ -4,6 +4,7 @@
 // the first hundred; a sample gives exactly what a fresh process gives; and
 // the plug-in is shut down, unloaded and loaded again along the way, also
 // right after a command broken off with Ctrl-C.
+// Once in every thousand commands (from the 151st) a download times out.
 // BYTORA_SOAK_COMMANDS sets the number of commands (default 300);
 // BYTORA_SOAK_ONLY=name runs only the commands of that kind (to find which
 // kind makes something grow).
@@ -62,6 +63,11 @@ std::vector<Kind> Kinds(const Fixture& f) {
         {"large download", L"/HH /I /C:-64 " + ServerUrl(L"http", "HTTP", L"/bytes/300000")},
         {"chunked download", ServerUrl(L"http", "HTTP", L"/chunked/whole")},
         {"usage", L"/?"},
+        {"walk of many files", L"/S " + d + L"many\\*\""},
+        {"description filter", L"/S /I:*x* " + d + L"tree\\*\""},
+        {"connect broken off", ServerUrl(L"http", "STUCK", L"/"), "", 300, false, false, 1300},
+        {"ftp broken off", ServerUrl(L"ftp", "FTP_PAUSED", L"/stalled.bin"), "", 300, false, false, 1300},
+        {"ftp connect broken off", ServerUrl(L"ftp", "STUCK", L"/file"), "", 300, false, false, 1300},
     };
 }
 
@@ -133,6 +139,18 @@ TEST(Soak, ManyCommandsInOneProcessLeaveNothingBehind) {
             ok &= session.Unload();
             EXPECT_FALSE(session.plugin) << what;
             ASSERT_TRUE(session.Load()) << what;
+        }
+        // Once in every thousand, a download from a server that never
+        // answers: it times out (the command has no shorter limit).
+        if (i % 1000 == 150) {
+            CommandRun late = RunCommand(session, ServerUrl(L"http", "HTTP", L"/hang"));
+            const bool timedOut = late.result == 2 && late.ms >= 29000 && late.ms < 32000 &&
+                                  late.err.find("timed out") != std::string::npos;
+            EXPECT_TRUE(timedOut) << "time-out after command " << i << ": " << late.result << " after " << late.ms
+                                  << " ms\n" << late.err;
+            const long left = AwaitPluginThreads(session.plugin, 1000) + Measure(session.plugin).tempFiles;
+            EXPECT_EQ(left, 0) << "threads or temporary files left after the time-out";
+            ok &= timedOut && left == 0;
         }
         failures += !ok;
         if ((i + 1) % 100 == 0) {

@@ -23,10 +23,11 @@ namespace {
 constexpr long HandleSlack = 12, ThreadSlack = 3, BlockSlack = 40;
 constexpr long long ByteSlack = 256 * 1024;
 // And every hundred besides: Wine's internet library keeps a record of 152
-// bytes for good of every connection it closes rather than keeps, which it
-// does for every download given up with its body still coming (ten in a
-// hundred here) and for a 404 whose body had not all arrived when it was
-// closed (up to five).
+// bytes for good of every connection it closes rather than keeps (a request
+// that is freed does not free the connection it closed), which it does for
+// every download given up with its body still coming (eight in a hundred
+// here), for a 404 whose body had not all arrived when it was closed (up to
+// four) and for the time-out.
 constexpr long LibraryRecords = 15;
 constexpr long long LibraryRecordBytes = 152;
 

@@ -144,16 +144,23 @@ struct RequestInSlot {
 // the request is closed. An FTP file's closing reads the server's reply on
 // whichever thread lets go of the file last, and the library keeps the
 // last reply for that thread alone: it is taken here, on that thread. Under
-// Wine it also notes the address of the server being connected to.
+// Wine it also notes the address of the server being connected to, and cuts
+// a connection made after the download was given up on (the caller no
+// longer waits to cut it).
 void CALLBACK Watch(HINTERNET, DWORD_PTR context, DWORD status, void* info, DWORD) {
     const bool connecting = status == INTERNET_STATUS_CONNECTING_TO_SERVER;
-    if (status != INTERNET_STATUS_CLOSING_CONNECTION && status != INTERNET_STATUS_RESPONSE_RECEIVED && !connecting)
+    const bool connected = status == INTERNET_STATUS_CONNECTED_TO_SERVER;
+    if (status != INTERNET_STATUS_CLOSING_CONNECTION && status != INTERNET_STATUS_RESPONSE_RECEIVED && !connecting &&
+        !connected)
         return;
     AcquireSRWLockShared(&LiveLock);
     Transfer* t = LiveList;
     while (t && t != reinterpret_cast<Transfer*>(context)) t = t->NextLive;
-    // The server's address, as text.
-    if (t && connecting && info && RunsUnderWine()) NoteServer(&t->Cut, static_cast<const char*>(info));
+    if (t && RunsUnderWine()) {
+        // The server's address, as text.
+        if (connecting && info) NoteServer(&t->Cut, static_cast<const char*>(info));
+        if (connected && GivenUp(t)) CutConnection(&t->Cut);
+    }
     if (t && t->ClosingBody) {
         if (status == INTERNET_STATUS_CLOSING_CONNECTION) t->ConnectionCutOff = true;
         int none = -1;

@@ -463,9 +463,15 @@ void LetGoOfBody(Transfer* t) {
 }
 
 // The closer: closes the request still in the slot, then lets go.
+// WINE: while the worker runs on, it goes on cutting the download's
+// connections: the worker may have been finding the server's address when
+// it was given up on, and connect after the caller has stopped waiting.
 DWORD WINAPI CloseAway(void* context) {
     Transfer* t = static_cast<Transfer*>(context);
     CloseRequest(t);
+    for (const DWORD start = GetTickCount(); RunsUnderWine() && !t->Done && GetTickCount() - start < 2 * t->SilenceMs;
+         Sleep(50))
+        CutConnection(&t->Cut);
     Release(t);
     EndOwnThread();
 }

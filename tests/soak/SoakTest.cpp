@@ -26,8 +26,8 @@ constexpr long long ByteSlack = 256 * 1024;
 // bytes for good of every connection it closes rather than keeps (a request
 // that is freed does not free the connection it closed), which it does for
 // every download given up with its body still coming (eight in a hundred
-// here), for a 404 whose body had not all arrived when it was closed (up to
-// four) and for the time-out.
+// here) and for the time-out; a 404 whose short body had not all arrived when
+// it was closed would add one.
 constexpr long LibraryRecords = 15;
 constexpr long long LibraryRecordBytes = 152;
 

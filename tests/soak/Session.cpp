@@ -95,6 +95,14 @@ long CountTempFiles() {
 }
 
 volatile LONG CtrlCsSeen = 0;
+volatile LONG BreakTick = 0;   // when the last Ctrl-C reached the process
+volatile LONG RaisedTick = 0;  // when it was raised
+
+// Called first (registered last), and passes the Ctrl-C on.
+BOOL WINAPI NoteBreak(DWORD event) {
+    if (event == CTRL_C_EVENT) InterlockedExchange(&BreakTick, static_cast<LONG>(GetTickCount()) | 1);
+    return FALSE;
+}
 
 BOOL WINAPI KeepRunning(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
@@ -175,12 +183,18 @@ CommandRun RunCommand(Session& session, const std::wstring& tail, const std::str
     SetStdHandle(STD_INPUT_HANDLE, in.read);
 
     HANDLE breaker = nullptr;
+    BreakTick = 0;
+    RaisedTick = 0;
     if (breakAfterMs) {
+        // Ahead of the plug-in's handler, which keeps the Ctrl-C to itself.
+        SetConsoleCtrlHandler(NoteBreak, FALSE);
+        SetConsoleCtrlHandler(NoteBreak, TRUE);
         breaker = CreateThread(
             nullptr, 0,
             [](void* ms) -> DWORD {
                 Sleep(static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(ms)));
                 GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+                InterlockedExchange(&RaisedTick, static_cast<LONG>(GetTickCount()) | 1);
                 return 0;
             },
             reinterpret_cast<void*>(static_cast<ULONG_PTR>(breakAfterMs)), 0, nullptr);
@@ -189,12 +203,16 @@ CommandRun RunCommand(Session& session, const std::wstring& tail, const std::str
     wcsncpy(buffer, tail.c_str(), 8191);
     const DWORD started = GetTickCount();
     Captured c = CaptureOutput([&] { return session.command(buffer); });
-    CommandRun run{c.result, c.outBytes, Narrow(c.err), GetTickCount() - started};
-    free(buffer);
+    const DWORD ended = GetTickCount();
+    CommandRun run{c.result, c.outBytes, Narrow(c.err), ended - started};
     if (breaker) {
         WaitForSingleObject(breaker, INFINITE);
         CloseHandle(breaker);
+        DWORD reached = static_cast<DWORD>(BreakTick);
+        if (!reached || reached - started > run.ms) reached = static_cast<DWORD>(RaisedTick);
+        if (reached && reached - started <= run.ms) run.sinceBreakMs = static_cast<long>(ended - reached);
     }
+    free(buffer);
     SetStdHandle(STD_INPUT_HANDLE, oldIn);
     typedef BOOL(WINAPI * CompareFn)(HANDLE, HANDLE);
     static const auto same = (CompareFn)(void*)GetProcAddress(GetModuleHandleW(L"kernelbase.dll"), "CompareObjectHandles");

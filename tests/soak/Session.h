@@ -26,6 +26,10 @@ struct CommandRun {
     int result;
     std::string out, err;  // standard output and error, bytes as written
     DWORD ms;              // how long the call took
+    // From the Ctrl-C reaching the process (which may be late on a busy
+    // machine; where the plug-in's handler, installed during the call, took it
+    // first: from its raising) to the call's return; -1 without a Ctrl-C.
+    long sinceBreakMs = -1;
 };
 
 // Runs the command once with tail. Standard input is a fresh pipe holding

